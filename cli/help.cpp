@@ -1,0 +1,8 @@
+#include <stdio.h>
+
+#include "cli.h"
+#include "texts.h"
+
+void debug_print_help(void) {
+  for (const char *line : debugcfg::text::help) puts(line);
+}

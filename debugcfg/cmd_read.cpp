@@ -1,0 +1,41 @@
+// debug read: the report of the three debug types.
+#include <stdio.h>
+#include <unistd.h>
+
+#include <iniparser.h>
+
+#include "commands.h"
+#include "debug_config.h"
+#include "record.h"
+#include "texts.h"
+
+namespace debugcfg {
+
+namespace {
+
+void print_report(const debug_config_t *rec) {
+  puts(text::report_head);
+  printf(text::report_type1, rec->Type1);
+  printf(text::report_type2, rec->Type2);
+  printf(text::report_type3, rec->Type3);
+  puts(text::report_tail);
+  puts(text::report_end);
+}
+
+}  // namespace
+
+int debug_read_file(const char *path) {
+  if (access(path, F_OK) != 0) {
+    printf("%s", text::open_failed);
+    return -1;
+  }
+  // A file that exists but does not load reads as an empty one.
+  dict_guard dict(iniparser_load(path));
+  debug_load_record(dict.d, debugconfig);
+  print_report(debugconfig);
+  return 0;
+}
+
+}  // namespace debugcfg
+
+int debug_read_data(const char *, int, int) { return debugcfg::debug_read_file(DEBUG_CONFIG_PATH); }

@@ -1,0 +1,36 @@
+// debug write: sets debug type 1, stores it, and shows the file afresh.
+#include <stdio.h>
+#include <string.h>
+
+#include <iniparser.h>
+
+#include "commands.h"
+#include "debug_config.h"
+#include "record.h"
+#include "store.h"
+#include "texts.h"
+
+namespace debugcfg {
+
+int debug_write_file(const char *path, const char *key, int value) {
+  {
+    dict_guard dict(iniparser_load(path));
+    if (strcmp(key, "Type1") != 0) return -1;
+    debugconfig->Type1 = narrow8(value);
+    // Only a file that loaded is stored: a missing file is never created,
+    // and one iniparser cannot read is never rewritten.
+    if (debug_writeConfig(debugconfig, dict.d) == 0) {
+      const char *why = nullptr;
+      if (debug_store_type1(path, debugconfig->Type1, &why) != 0)
+        printf(text::save_failed, why);
+    }
+  }
+  debug_read_file(path);
+  return 0;
+}
+
+}  // namespace debugcfg
+
+int debug_write_data(const char *key, int value, int) {
+  return debugcfg::debug_write_file(DEBUG_CONFIG_PATH, key, value);
+}

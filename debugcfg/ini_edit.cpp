@@ -1,0 +1,289 @@
+#include "ini_edit.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+
+namespace debugcfg {
+
+namespace {
+
+// iniparser's line buffer: a logical line, continuations joined, holds at
+// most kLineSize - 2 bytes before its newline.
+constexpr int kLineSize = 1024;
+
+bool is_space(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
+
+char lower(char c) { return static_cast<char>(tolower(static_cast<unsigned char>(c))); }
+
+bool same_nocase(const char *s, size_t n, const char *word) {
+  if (strlen(word) != n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (lower(s[i]) != lower(word[i])) return false;
+  return true;
+}
+
+void trim(const char *s, size_t *from, size_t *to) {
+  while (*from < *to && is_space(s[*from])) ++*from;
+  while (*to > *from && is_space(s[*to - 1])) --*to;
+}
+
+// The text as stdio hands it to fgets().
+struct reader {
+  const char *p;
+  size_t n;
+  size_t pos;
+};
+
+// As fgets(buf, size, f): at most size - 1 bytes, through the first newline;
+// false when nothing is left. *at_eof is what feof(f) would then say.
+bool read_chunk(reader *r, char *buf, int size, bool *at_eof) {
+  if (r->pos >= r->n) return false;
+  size_t max = static_cast<size_t>(size - 1);
+  size_t i = 0;
+  while (i < max && r->pos < r->n) {
+    char c = r->p[r->pos++];
+    buf[i++] = c;
+    if (c == '\n') break;
+  }
+  buf[i] = '\0';
+  *at_eof = i < max && buf[i - 1] != '\n';
+  return true;
+}
+
+enum class line_kind { blank, comment, section, value, error };
+
+struct line_info {
+  line_kind kind = line_kind::blank;
+  size_t key_from = 0, key_to = 0;  // the key, trimmed
+  size_t val_from = 0, val_to = 0;  // the value text iniparser keeps
+};
+
+// A header's name as sscanf "[%[^]]" takes it: up to the first ']'. When
+// that is empty sscanf stores nothing, and the previous name stays, cut by
+// the bound iniparser passes to its lower-casing.
+void read_section(const char *s, size_t n, char *section) {
+  size_t end = 1;
+  while (end < n && s[end] != ']') ++end;
+  if (end > 1) {
+    memcpy(section, s + 1, end - 1);
+    section[end - 1] = '\0';
+  }
+  size_t from = 0, to = strlen(section);
+  trim(section, &from, &to);
+  if (to - from > n - 1) to = from + n - 1;
+  for (size_t i = from; i < to; ++i) section[i - from] = lower(section[i]);
+  section[to - from] = '\0';
+}
+
+// As iniparser_line(): the value forms are tried in its order, double
+// quotes, single quotes, bare text up to ';' or '#', then an empty value.
+line_info classify(const char *line, char *section) {
+  line_info li;
+  size_t from = 0, to = strlen(line);
+  trim(line, &from, &to);
+  const char *s = line + from;
+  size_t n = to - from;
+  if (n == 0) return li;
+  if (s[0] == '#' || s[0] == ';') {
+    li.kind = line_kind::comment;
+    return li;
+  }
+  if (s[0] == '[' && s[n - 1] == ']') {
+    read_section(s, n, section);
+    li.kind = line_kind::section;
+    return li;
+  }
+  const char *eq = static_cast<const char *>(memchr(s, '=', n));
+  if (!eq || eq == s) {
+    li.kind = line_kind::error;
+    return li;
+  }
+  li.kind = line_kind::value;
+  size_t at = from + static_cast<size_t>(eq - s);
+  li.key_from = from;
+  li.key_to = at;
+  trim(line, &li.key_from, &li.key_to);
+
+  size_t p = at + 1;
+  while (p < to && is_space(line[p])) ++p;
+  li.val_from = li.val_to = p;
+  if (p == to) return li;
+  char q = line[p];
+  if ((q == '"' || q == '\'') && p + 1 < to && line[p + 1] != q) {
+    size_t end = p + 1;
+    while (end < to && line[end] != q) ++end;
+    li.val_from = p + 1;
+    li.val_to = end;
+    return li;
+  }
+  if (q == ';' || q == '#') return li;
+  size_t end = p;
+  while (end < to && line[end] != ';' && line[end] != '#') ++end;
+  trim(line, &p, &end);
+  if (end - p == 2 && (line[p] == '"' || line[p] == '\'') && line[p + 1] == line[p]) end = ++p;
+  li.val_from = p;
+  li.val_to = end;
+  return li;
+}
+
+// The last line that sets the entry, as the dictionary's last write wins.
+struct setter {
+  bool found = false;
+  bool is_value = false;       // a value line rather than a header
+  size_t start = 0;            // first byte of its first physical line
+  size_t chunk_start = 0;      // its last physical line
+  size_t chunk_end = 0;
+  size_t piece_from = 0;       // where that line's bytes begin in `line`
+  size_t val_from = 0, val_to = 0;
+  size_t line_len = 0;
+  char line[kLineSize + 1];
+};
+
+// The line ending of the line that ends at `end`: "\r\n", "\n" or "".
+const char *eol_before(const char *text, size_t end) {
+  if (end == 0 || text[end - 1] != '\n') return "";
+  return end >= 2 && text[end - 2] == '\r' ? "\r\n" : "\n";
+}
+
+const char *first_eol(const char *text, size_t len) {
+  const char *nl = static_cast<const char *>(memchr(text, '\n', len));
+  if (!nl) return "\n";
+  return nl > text && nl[-1] == '\r' ? "\r\n" : "\n";
+}
+
+struct builder {
+  char *p;
+  size_t n;
+  void add(const char *s, size_t len) {
+    memcpy(p + n, s, len);
+    n += len;
+  }
+  void add(const char *s) { add(s, strlen(s)); }
+};
+
+}  // namespace
+
+int ini_set_entry(const char *text, size_t len, const char *section, const char *key,
+                  const char *value, text_buf *out, const char **why) {
+  if (memchr(text, '\0', len)) {
+    *why = "file holds a NUL byte";
+    return -1;
+  }
+
+  char entry_section[kLineSize + 1];
+  snprintf(entry_section, sizeof entry_section, "%s:%s", section, key);
+  for (char *c = entry_section; *c; ++c) *c = lower(*c);
+
+  reader r{text, len, 0};
+  char line[kLineSize + 1] = {};
+  char current[kLineSize + 1] = {};
+  setter set;
+  size_t header_end = 0;   // end of the last header that sets the entry
+  size_t insert_at = 0;    // end of the last entry of the section's last block
+  bool have_block = false;
+  int last = 0;
+  size_t start = 0;
+
+  for (;;) {
+    if (last == 0) start = r.pos;
+    size_t chunk_start = r.pos;
+    int piece_from = last;
+    bool at_eof = false;
+    if (!read_chunk(&r, line + last, kLineSize - last, &at_eof)) break;
+    int n = static_cast<int>(strlen(line)) - 1;
+    if (n <= 0) continue;
+    if (line[n] != '\n' && !at_eof) {
+      *why = "line too long";
+      return -1;
+    }
+    while (n >= 0 && is_space(line[n])) line[n--] = '\0';
+    if (n < 0) n = 0;
+    if (line[n] == '\\') {
+      last = n;
+      continue;
+    }
+    last = 0;
+
+    line_info li = classify(line, current);
+    if (li.kind == line_kind::error) {
+      *why = "file does not parse";
+      return -1;
+    }
+    bool in_section = strcmp(current, section) == 0;
+    if (li.kind == line_kind::section && strcmp(current, entry_section) == 0) {
+      set.found = true;
+      set.is_value = false;
+      header_end = r.pos;
+    }
+    if (li.kind == line_kind::value && in_section &&
+        same_nocase(line + li.key_from, li.key_to - li.key_from, key)) {
+      set.found = true;
+      set.is_value = true;
+      set.start = start;
+      set.chunk_start = chunk_start;
+      set.chunk_end = r.pos;
+      set.piece_from = static_cast<size_t>(piece_from);
+      set.val_from = li.val_from;
+      set.val_to = li.val_to;
+      set.line_len = strlen(line);
+      memcpy(set.line, line, set.line_len + 1);
+    }
+    if (in_section && (li.kind == line_kind::section || li.kind == line_kind::value)) {
+      have_block = true;
+      insert_at = r.pos;
+    }
+    memset(line, 0, kLineSize);
+  }
+
+  size_t vlen = strlen(value);
+  size_t cap = len + vlen + strlen(section) + strlen(key) + 16;
+  builder b{static_cast<char *>(malloc(cap)), 0};
+  if (!b.p) {
+    *why = "out of memory";
+    return -1;
+  }
+
+  if (set.found && set.is_value) {
+    size_t piece = set.line_len > set.piece_from ? set.line_len - set.piece_from : 0;
+    b.add(text, set.start);
+    b.add(set.line, set.val_from);
+    b.add(value, vlen);
+    b.add(set.line + set.val_to, set.line_len - set.val_to);
+    b.add(text + set.chunk_start + piece, set.chunk_end - set.chunk_start - piece);
+    b.add(text + set.chunk_end, len - set.chunk_end);
+  } else if (have_block && insert_at > header_end) {
+    const char *eol = eol_before(text, insert_at);
+    const char *new_eol = *eol ? eol : first_eol(text, len);
+    b.add(text, insert_at);
+    if (!*eol) b.add(new_eol);
+    b.add(key);
+    b.add(" = ");
+    b.add(value, vlen);
+    b.add(new_eol);
+    b.add(text + insert_at, len - insert_at);
+  } else {
+    if (last != 0) {
+      free(b.p);
+      *why = "file ends inside a continued line";
+      return -1;
+    }
+    const char *eol = first_eol(text, len);
+    b.add(text, len);
+    if (len > 0 && text[len - 1] != '\n') b.add(eol);
+    b.add("[");
+    b.add(section);
+    b.add("]");
+    b.add(eol);
+    b.add(key);
+    b.add(" = ");
+    b.add(value, vlen);
+    b.add(eol);
+  }
+  free(out->data);
+  out->data = b.p;
+  out->len = b.n;
+  return 0;
+}
+
+}  // namespace debugcfg

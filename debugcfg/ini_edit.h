@@ -1,0 +1,33 @@
+// Edits one entry of INI text in place, reading the text line by line as
+// iniparser 4.1 does, so that the line changed is the one iniparser takes.
+#ifndef DEBUGCFG_INI_EDIT_H
+#define DEBUGCFG_INI_EDIT_H
+
+#include <stddef.h>
+#include <stdlib.h>
+
+namespace debugcfg {
+
+// A byte buffer from malloc, freed with its owner.
+struct text_buf {
+  char *data = nullptr;
+  size_t len = 0;
+  text_buf() = default;
+  ~text_buf() { free(data); }
+  text_buf(const text_buf &) = delete;
+  text_buf &operator=(const text_buf &) = delete;
+};
+
+// Writes into out the text with section:key set to value. The value text of
+// the line iniparser takes for the entry is replaced where it stands (a
+// continued line becomes one line); with no such line, "key = value" is added
+// after the last entry of the last block of the section, or the section is
+// appended. Every other byte stays. section is lower case; key is spelled as
+// a new line should spell it and matched without regard to case.
+// Returns 0, or -1 with *why set when the text can't be edited safely.
+int ini_set_entry(const char *text, size_t len, const char *section, const char *key,
+                  const char *value, text_buf *out, const char **why);
+
+}  // namespace debugcfg
+
+#endif

@@ -1,0 +1,230 @@
+#include "store.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <iniparser.h>
+
+#include "ini_edit.h"
+#include "record.h"
+
+namespace debugcfg {
+
+namespace {
+
+// How many times the lock is taken again when another store replaced the
+// file while this one waited for it.
+constexpr int kLockTries = 100;
+
+struct fd_guard {
+  int fd = -1;
+  fd_guard() = default;
+  explicit fd_guard(int f) : fd(f) {}
+  ~fd_guard() {
+    if (fd >= 0) close(fd);
+  }
+  fd_guard(const fd_guard &) = delete;
+  fd_guard &operator=(const fd_guard &) = delete;
+  int release() {
+    int f = fd;
+    fd = -1;
+    return f;
+  }
+};
+
+// Removes the temporary file unless it has become the configuration file.
+struct tmp_guard {
+  const char *path;
+  ~tmp_guard() {
+    if (path) unlink(path);
+  }
+};
+
+// The store's own loads are checks; iniparser's complaints about a text
+// that does not load would only be noise on stderr.
+int say_nothing(const char *, ...) { return 0; }
+
+struct quiet_iniparser {
+  quiet_iniparser() { iniparser_set_error_callback(say_nothing); }
+  ~quiet_iniparser() { iniparser_set_error_callback(nullptr); }
+};
+
+const char *errno_text() { return strerror(errno); }
+
+int read_all(int fd, size_t hint, text_buf *buf) {
+  size_t cap = hint + 1;
+  buf->data = static_cast<char *>(malloc(cap));
+  buf->len = 0;
+  if (!buf->data) return -1;
+  for (;;) {
+    if (buf->len == cap) {
+      char *grown = static_cast<char *>(realloc(buf->data, cap * 2));
+      if (!grown) return -1;
+      buf->data = grown;
+      cap *= 2;
+    }
+    ssize_t got = read(fd, buf->data + buf->len, cap - buf->len);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return -1;
+    if (got == 0) return 0;
+    buf->len += static_cast<size_t>(got);
+  }
+}
+
+int write_all(int fd, const char *p, size_t n) {
+  while (n > 0) {
+    ssize_t put = write(fd, p, n);
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0) return -1;
+    if (put == 0) {
+      errno = EIO;
+      return -1;
+    }
+    p += put;
+    n -= static_cast<size_t>(put);
+  }
+  return 0;
+}
+
+// Opens the file and takes its lock. A store that replaced the file while
+// this one waited leaves the lock on an inode no longer at the path: then
+// the lock is taken again on the file that is there now.
+const char *lock_file(const char *path, fd_guard *file, struct stat *st) {
+  for (int tries = 0; tries < kLockTries; ++tries) {
+    fd_guard fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (fd.fd < 0) return errno_text();
+    if (fstat(fd.fd, st) != 0) return errno_text();
+    if (!S_ISREG(st->st_mode)) return "not a regular file";
+    while (flock(fd.fd, LOCK_EX) != 0)
+      if (errno != EINTR) return errno_text();
+    struct stat now;
+    if (stat(path, &now) != 0) return errno_text();
+    if (now.st_dev == st->st_dev && now.st_ino == st->st_ino) {
+      if (fstat(fd.fd, st) != 0) return errno_text();
+      file->fd = fd.release();
+      return nullptr;
+    }
+  }
+  return "file keeps being replaced";
+}
+
+// True when `after` holds every entry of `before` unchanged except
+// `changed`, which reads `want`; `section` may be new, as a bare header.
+bool same_but(const dictionary *before, const dictionary *after, const char *changed,
+              const char *want, const char *section) {
+  static const char missing[1] = "";
+  bool saw = false;
+  for (ssize_t i = 0; i < after->size; ++i) {
+    const char *key = after->key[i];
+    const char *val = after->val[i];
+    if (!key) continue;
+    if (strcmp(key, changed) == 0) {
+      if (!val || strcmp(val, want) != 0) return false;
+      saw = true;
+      continue;
+    }
+    const char *old = dictionary_get(before, key, missing);
+    if (old == missing) {
+      if (strcmp(key, section) == 0 && !val) continue;
+      return false;
+    }
+    if (!old != !val || (old && strcmp(old, val) != 0)) return false;
+  }
+  for (ssize_t i = 0; i < before->size; ++i) {
+    const char *key = before->key[i];
+    if (key && strcmp(key, changed) != 0 && dictionary_get(after, key, missing) == missing)
+      return false;
+  }
+  return saw;
+}
+
+// Reads the written file back: its bytes must be the new text, and
+// iniparser must take from it the old entries with only sys:type1 changed.
+const char *verify(const char *tmp, const text_buf &text, const dictionary *before,
+                   const char *want) {
+  fd_guard fd(open(tmp, O_RDONLY | O_CLOEXEC));
+  if (fd.fd < 0) return errno_text();
+  text_buf back;
+  if (read_all(fd.fd, text.len, &back) != 0) return errno_text();
+  if (back.len != text.len || memcmp(back.data, text.data, text.len) != 0)
+    return "written text does not read back";
+  dict_guard after(iniparser_load(tmp));
+  if (!after.d) return "new text does not load";
+  if (!same_but(before, after.d, "sys:type1", want, "sys")) return "new text does not verify";
+  return nullptr;
+}
+
+// Splits an absolute path into its directory and the temporary file
+// beside it. Returns -1 when either would not fit.
+int paths_beside(const char *target, char *dir, char *tmp) {
+  const char *slash = strrchr(target, '/');
+  size_t dir_len = slash == target ? 1 : static_cast<size_t>(slash - target);
+  if (dir_len >= PATH_MAX) return -1;
+  memcpy(dir, target, dir_len);
+  dir[dir_len] = '\0';
+  int n = snprintf(tmp, PATH_MAX, "%.*s/.%s.tmp", static_cast<int>(slash - target), target,
+                   slash + 1);
+  return n < 0 || n >= PATH_MAX ? -1 : 0;
+}
+
+const char *store(const char *path, int8_t type1) {
+  quiet_iniparser quiet;
+  char target[PATH_MAX], dir[PATH_MAX], tmp[PATH_MAX];
+  if (!realpath(path, target)) return errno_text();
+  if (paths_beside(target, dir, tmp) != 0) return strerror(ENAMETOOLONG);
+
+  fd_guard file;
+  struct stat st;
+  if (const char *why = lock_file(target, &file, &st)) return why;
+  // Holding the lock, any temporary file is one an interrupted store left.
+  unlink(tmp);
+
+  text_buf old;
+  if (read_all(file.fd, static_cast<size_t>(st.st_size), &old) != 0) return errno_text();
+  dict_guard before(iniparser_load(target));
+  if (!before.d) return "file does not load";
+
+  char want[8];
+  snprintf(want, sizeof want, "%d", type1);
+  text_buf text;
+  const char *why = nullptr;
+  if (ini_set_entry(old.data, old.len, "sys", "Type1", want, &text, &why) != 0) return why;
+  if (text.len == old.len && memcmp(text.data, old.data, old.len) == 0) return nullptr;
+
+  fd_guard dirfd(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirfd.fd < 0) return errno_text();
+  fd_guard out(open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (out.fd < 0) return errno_text();
+  tmp_guard cleanup{tmp};
+  if ((st.st_uid != geteuid() || st.st_gid != getegid()) &&
+      fchown(out.fd, st.st_uid, st.st_gid) != 0)
+    return errno_text();
+  if (fchmod(out.fd, st.st_mode & 07777) != 0) return errno_text();
+  if (write_all(out.fd, text.data, text.len) != 0) return errno_text();
+  if (fsync(out.fd) != 0) return errno_text();
+  if (close(out.release()) != 0) return errno_text();
+  if (const char *bad = verify(tmp, text, before.d, want)) return bad;
+  if (rename(tmp, target) != 0) return errno_text();
+  cleanup.path = nullptr;
+  // The new text is in place; without this it may not survive a power cut.
+  if (fsync(dirfd.fd) != 0) return errno_text();
+  return nullptr;
+}
+
+}  // namespace
+
+int debug_store_type1(const char *path, int8_t type1, const char **why) {
+  const char *failed = store(path, type1);
+  if (!failed) return 0;
+  *why = failed;
+  return -1;
+}
+
+}  // namespace debugcfg

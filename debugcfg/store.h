@@ -1,0 +1,17 @@
+// Stores debug type 1 in the configuration file, atomically and durably.
+#ifndef DEBUGCFG_STORE_H
+#define DEBUGCFG_STORE_H
+
+#include <stdint.h>
+
+namespace debugcfg {
+
+// Replaces the value of the file's effective sys:Type1 with type1, leaving
+// every other byte as it was; writes nothing when the text would not change.
+// A symlinked path keeps its link. Concurrent stores take turns. Returns 0,
+// or -1 with *why set to the reason; the file is then as it was.
+int debug_store_type1(const char *path, int8_t type1, const char **why);
+
+}  // namespace debugcfg
+
+#endif

@@ -1,0 +1,27 @@
+// Helpers shared by the unit tests: scratch folders, whole-file I/O and a
+// plain-text view of what iniparser takes from a text.
+#ifndef TESTS_TESTUTIL_H
+#define TESTS_TESTUTIL_H
+
+#include <string>
+
+namespace testutil {
+
+// A fresh folder under /tmp, removed with everything in it.
+struct scratch {
+  std::string dir;
+  scratch();
+  ~scratch();
+  std::string path(const std::string &name) const { return dir + "/" + name; }
+};
+
+std::string read_file(const std::string &path);
+void write_file(const std::string &path, const std::string &text, int mode = 0644);
+
+// Every entry iniparser loads from text, "key=value" a line, sorted; a
+// valueless entry reads "key" alone, and a text that fails to load "FAILED".
+std::string entries(const std::string &text, const std::string &without = "");
+
+}  // namespace testutil
+
+#endif
