@@ -1,6 +1,8 @@
 #include "testutil.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <string.h>
 #include <ftw.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -35,6 +37,19 @@ std::string read_file(const std::string &path) {
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
+}
+
+bool exists(const std::string &path) { return access(path.c_str(), F_OK) == 0; }
+
+std::vector<std::string> list_dir(const std::string &dir) {
+  std::vector<std::string> names;
+  if (DIR *d = opendir(dir.c_str())) {
+    while (struct dirent *e = readdir(d))
+      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+    closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void write_file(const std::string &path, const std::string &text, int mode) {

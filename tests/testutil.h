@@ -4,6 +4,7 @@
 #define TESTS_TESTUTIL_H
 
 #include <string>
+#include <vector>
 
 namespace testutil {
 
@@ -16,6 +17,9 @@ struct scratch {
 };
 
 std::string read_file(const std::string &path);
+bool exists(const std::string &path);
+// The names in a folder, sorted, without "." and "..".
+std::vector<std::string> list_dir(const std::string &dir);
 void write_file(const std::string &path, const std::string &text, int mode = 0644);
 
 // Every entry iniparser loads from text, "key=value" a line, sorted; a

@@ -1,0 +1,92 @@
+#include "store.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "testutil.h"
+
+namespace {
+
+using debugcfg::debug_store_type1;
+
+struct stored {
+  int rc;
+  std::string why;
+};
+
+stored store(const std::string &path, int8_t value) {
+  const char *why = nullptr;
+  int rc = debug_store_type1(path.c_str(), value, &why);
+  return {rc, why ? why : ""};
+}
+
+TEST(Store, KeepsLinkOwnerAndModeAndRemovesLeftovers) {
+  testutil::scratch s;
+  testutil::write_file(s.path("real.cfg"), "[sys]\nType1=1\n", 0640);
+  ASSERT_EQ(chown(s.path("real.cfg").c_str(), 1234, 5678), 0);
+  ASSERT_EQ(symlink("real.cfg", s.path("debug.cfg").c_str()), 0);
+  testutil::write_file(s.path(".real.cfg.tmp"), "left by a crash");
+
+  EXPECT_EQ(store(s.path("debug.cfg"), 7).rc, 0);
+
+  struct stat st;
+  ASSERT_EQ(lstat(s.path("debug.cfg").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat(s.path("real.cfg").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(st.st_uid, 1234u);
+  EXPECT_EQ(st.st_gid, 5678u);
+  EXPECT_EQ(testutil::read_file(s.path("real.cfg")), "[sys]\nType1=7\n");
+  EXPECT_NE(access(s.path(".real.cfg.tmp").c_str(), F_OK), 0);
+}
+
+TEST(Store, WritesNothingWhenTheTextWouldNotChange) {
+  testutil::scratch s;
+  testutil::write_file(s.path("debug.cfg"), "[sys]\nType1 = -56\n");
+  struct stat before, after;
+  ASSERT_EQ(stat(s.path("debug.cfg").c_str(), &before), 0);
+  EXPECT_EQ(store(s.path("debug.cfg"), -56).rc, 0);
+  ASSERT_EQ(stat(s.path("debug.cfg").c_str(), &after), 0);
+  EXPECT_EQ(before.st_ino, after.st_ino);
+}
+
+TEST(Store, RefusesAndLeavesTheFileAsItWas) {
+  std::string too_long = "[sys]\nType1 = 1 ;" + std::string(1022 - 12, 'x') + "\n";
+  const struct {
+    const char *name;
+    std::string text;  // empty: the path is a folder
+    const char *why;
+  } cases[] = {
+      {"not a regular file", "", "not a regular file"},
+      {"text iniparser cannot load", "[sys]\nType1\n", "file does not load"},
+      {"new line past iniparser's limit", too_long, "new text does not load"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    testutil::scratch s;
+    if (c.text.empty())
+      ASSERT_EQ(mkdir(s.path("debug.cfg").c_str(), 0755), 0);
+    else
+      testutil::write_file(s.path("debug.cfg"), c.text);
+    stored r = store(s.path("debug.cfg"), -128);
+    EXPECT_EQ(r.rc, -1);
+    EXPECT_EQ(r.why, c.why);
+    if (!c.text.empty()) {
+      EXPECT_EQ(testutil::read_file(s.path("debug.cfg")), c.text);
+    }
+    EXPECT_NE(access(s.path(".debug.cfg.tmp").c_str(), F_OK), 0);
+  }
+}
+
+TEST(Store, NeverCreatesAMissingFile) {
+  testutil::scratch s;
+  stored r = store(s.path("debug.cfg"), 5);
+  EXPECT_EQ(r.rc, -1);
+  EXPECT_EQ(r.why, "No such file or directory");
+  EXPECT_NE(access(s.path("debug.cfg").c_str(), F_OK), 0);
+}
+
+}  // namespace
