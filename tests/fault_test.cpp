@@ -62,6 +62,19 @@ TEST(Faults, FailedStoreLeavesTheFileAndSaysWhy) {
   }
 }
 
+TEST(Faults, ReportLostOnAFullDiskIsNotSuccess) {
+  fixture f;
+  testutil::scratch etc;
+  testutil::write_file(etc.path("debug.cfg"), f.before);
+  sandbox::options opt;
+  opt.wrapper = {"/bin/sh", "-c", "exec \"$@\" >/dev/full", "sh"};
+  for (auto args : {std::vector<std::string>{"read", "x"}, {"write", "Type1", "5"}, {"help"}}) {
+    SCOPED_TRACE(args[0]);
+    EXPECT_EQ(sandbox::run(etc.dir, args, opt).status, 255);
+  }
+  EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), f.after);
+}
+
 // How many times the write makes each system call.
 std::map<std::string, int> syscalls_of_write(const std::string &before) {
   testutil::scratch etc, trace;
