@@ -1,0 +1,90 @@
+# What the tool costs the device, checked against fixed budgets:
+#   cmake -DCHECK=deps -DBINARY=... -P footprint.cmake
+#   CHECK=deps     the binary needs exactly libc.so.6 and libiniparser.so.1
+#   CHECK=size     stripped with STRIP, at most LIMIT bytes
+#   CHECK=startup  whole-process instructions of `debug read x` (callgrind,
+#                  in a private root holding EXAMPLE) at most RATIO times
+#                  those of the FLOOR program
+#   CHECK=install  `cmake --install BUILD` with DESTDIR puts exactly the
+#                  files named in EXPECT
+#   CHECK=deb      cpack in BUILD makes debug_*_ARCH.deb, lintian finds no error
+
+function(fail)
+  message(FATAL_ERROR ${ARGN})
+endfunction()
+
+if(CHECK STREQUAL "deps")
+  execute_process(COMMAND readelf -dW ${BINARY} OUTPUT_VARIABLE dyn COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${dyn}")
+  list(SORT needed)
+  set(want "Shared library: [libc.so.6]" "Shared library: [libiniparser.so.1]")
+  if(NOT needed STREQUAL want)
+    fail("dynamic dependencies are ${needed}, not ${want}")
+  endif()
+
+elseif(CHECK STREQUAL "size")
+  set(stripped ${CMAKE_CURRENT_BINARY_DIR}/debug.stripped)
+  execute_process(COMMAND ${STRIP} -o ${stripped} ${BINARY} COMMAND_ERROR_IS_FATAL ANY)
+  file(SIZE ${stripped} size)
+  message(STATUS "stripped: ${size} bytes, budget ${LIMIT}")
+  if(size GREATER LIMIT)
+    fail("stripped binary is ${size} bytes, over ${LIMIT}")
+  endif()
+
+elseif(CHECK STREQUAL "startup")
+  set(etc ${CMAKE_CURRENT_BINARY_DIR}/startup-etc)
+  file(MAKE_DIRECTORY ${etc})
+  configure_file(${EXAMPLE} ${etc}/debug.cfg COPYONLY)
+  function(instructions program out)
+    get_filename_component(dir ${program} DIRECTORY)
+    get_filename_component(name ${program} NAME)
+    execute_process(
+      COMMAND bwrap --die-with-parent --tmpfs / --ro-bind /usr /usr --symlink usr/lib /lib
+              --symlink usr/lib64 /lib64 --symlink usr/bin /bin --proc /proc --dev /dev
+              --tmpfs /tmp --ro-bind ${dir} /opt/bin --bind ${etc} /quarn_etc
+              --unsetenv LD_LIBRARY_PATH
+              valgrind --tool=callgrind --callgrind-out-file=/dev/null /opt/bin/${name} ${ARGN}
+      OUTPUT_QUIET ERROR_VARIABLE log)
+    if(NOT log MATCHES "Collected : ([0-9]+)")
+      fail("callgrind gave no count for ${program}: ${log}")
+    endif()
+    set(${out} ${CMAKE_MATCH_1} PARENT_SCOPE)
+  endfunction()
+  instructions(${BINARY} tool read x)
+  instructions(${FLOOR} floor)
+  math(EXPR limit "${floor} * ${RATIO_PERCENT} / 100")
+  message(STATUS "debug read x: ${tool} instructions, floor ${floor}, budget ${limit}")
+  if(tool GREATER limit)
+    fail("debug read x takes ${tool} instructions, over ${limit}")
+  endif()
+
+elseif(CHECK STREQUAL "install")
+  set(root ${CMAKE_CURRENT_BINARY_DIR}/install-root)
+  file(REMOVE_RECURSE ${root})
+  set(ENV{DESTDIR} ${root})
+  execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD} --prefix /usr
+                  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  file(GLOB_RECURSE files RELATIVE ${root} ${root}/*)
+  list(SORT files)
+  if(NOT files STREQUAL EXPECT)
+    fail("installed ${files}, not ${EXPECT}")
+  endif()
+
+elseif(CHECK STREQUAL "deb")
+  execute_process(COMMAND cpack -G DEB WORKING_DIRECTORY ${BUILD}
+                  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  file(GLOB debs ${BUILD}/debug_*_${ARCH}.deb)
+  if(NOT debs)
+    fail("cpack made no debug_*_${ARCH}.deb")
+  endif()
+  execute_process(COMMAND dpkg-deb -f ${debs} Architecture Depends OUTPUT_VARIABLE fields)
+  message(STATUS "${debs}:\n${fields}")
+  execute_process(COMMAND lintian --no-tag-display-limit ${debs} OUTPUT_VARIABLE lint ERROR_VARIABLE lint)
+  message(STATUS "lintian: ${lint}")
+  if(lint MATCHES "(^|\n)E: ")
+    fail("lintian reports errors")
+  endif()
+
+else()
+  fail("unknown CHECK '${CHECK}'")
+endif()
