@@ -162,15 +162,23 @@ struct builder {
   void add(const char *s) { add(s, strlen(s)); }
 };
 
-}  // namespace
+// What a read of the text as iniparser's finds for section:key.
+struct scan_result {
+  setter set;
+  size_t header_end = 0;   // end of the last header that sets the entry
+  size_t insert_at = 0;    // end of the last entry of the section's last block
+  bool have_block = false;
+  bool open_line = false;  // the text ends inside a continued line
+};
 
-int ini_set_entry(const char *text, size_t len, const char *section, const char *key,
-                  const char *value, text_buf *out, const char **why) {
+// Reads the text line by line as iniparser_load() does. Returns -1 with
+// *why set where iniparser would fail to load it.
+int scan(const char *text, size_t len, const char *section, const char *key,
+         scan_result *res, const char **why) {
   if (memchr(text, '\0', len)) {
     *why = "file holds a NUL byte";
     return -1;
   }
-
   char entry_section[kLineSize + 1];
   snprintf(entry_section, sizeof entry_section, "%s:%s", section, key);
   for (char *c = entry_section; *c; ++c) *c = lower(*c);
@@ -178,10 +186,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
   reader r{text, len, 0};
   char line[kLineSize + 1] = {};
   char current[kLineSize + 1] = {};
-  setter set;
-  size_t header_end = 0;   // end of the last header that sets the entry
-  size_t insert_at = 0;    // end of the last entry of the section's last block
-  bool have_block = false;
+  setter &set = res->set;
   int last = 0;
   size_t start = 0;
 
@@ -214,7 +219,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     if (li.kind == line_kind::section && strcmp(current, entry_section) == 0) {
       set.found = true;
       set.is_value = false;
-      header_end = r.pos;
+      res->header_end = r.pos;
     }
     if (li.kind == line_kind::value && in_section &&
         same_nocase(line + li.key_from, li.key_to - li.key_from, key)) {
@@ -230,11 +235,22 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
       memcpy(set.line, line, set.line_len + 1);
     }
     if (in_section && (li.kind == line_kind::section || li.kind == line_kind::value)) {
-      have_block = true;
-      insert_at = r.pos;
+      res->have_block = true;
+      res->insert_at = r.pos;
     }
     memset(line, 0, kLineSize);
   }
+  res->open_line = last != 0;
+  return 0;
+}
+
+}  // namespace
+
+int ini_set_entry(const char *text, size_t len, const char *section, const char *key,
+                  const char *value, text_buf *out, const char **why) {
+  scan_result found;
+  if (scan(text, len, section, key, &found, why) != 0) return -1;
+  const setter &set = found.set;
 
   size_t vlen = strlen(value);
   size_t cap = len + vlen + strlen(section) + strlen(key) + 16;
@@ -252,7 +268,8 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     b.add(set.line + set.val_to, set.line_len - set.val_to);
     b.add(text + set.chunk_start + piece, set.chunk_end - set.chunk_start - piece);
     b.add(text + set.chunk_end, len - set.chunk_end);
-  } else if (have_block && insert_at > header_end) {
+  } else if (found.have_block && found.insert_at > found.header_end) {
+    size_t insert_at = found.insert_at;
     const char *eol = eol_before(text, insert_at);
     const char *new_eol = *eol ? eol : first_eol(text, len);
     b.add(text, insert_at);
@@ -263,7 +280,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     b.add(new_eol);
     b.add(text + insert_at, len - insert_at);
   } else {
-    if (last != 0) {
+    if (found.open_line) {
       free(b.p);
       *why = "file ends inside a continued line";
       return -1;
@@ -279,6 +296,20 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     b.add(" = ");
     b.add(value, vlen);
     b.add(eol);
+  }
+
+  // The edit must read back as the new value: a joined line may have grown
+  // past iniparser's buffer.
+  scan_result again;
+  if (scan(b.p, b.n, section, key, &again, why) != 0) {
+    free(b.p);
+    return -1;
+  }
+  if (!again.set.is_value || again.set.val_to - again.set.val_from != vlen ||
+      memcmp(again.set.line + again.set.val_from, value, vlen) != 0) {
+    free(b.p);
+    *why = "edited text does not read back";
+    return -1;
   }
   free(out->data);
   out->data = b.p;

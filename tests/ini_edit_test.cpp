@@ -93,12 +93,13 @@ TEST(IniEdit, RefusesWhatItCannotEditSafely) {
       {"line over iniparser's buffer", "[sys]\nx=" + std::string(1100, 'a') + "\n"},
       {"syntax error", "[sys]\nType1\n"},
       {"ends inside a continued line", "[net]\nx=1\\\n"},
+      {"value grows past the buffer", "[sys]\nType1 = 1 ;" + std::string(1010, 'x') + "\n"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     std::string out;
     const char *why = nullptr;
-    EXPECT_EQ(edit(c.in, "5", &out, &why), -1);
+    EXPECT_EQ(edit(c.in, "-128", &out, &why), -1);
     EXPECT_NE(why, nullptr);
   }
 }

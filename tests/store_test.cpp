@@ -62,7 +62,7 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
   } cases[] = {
       {"not a regular file", "", "not a regular file"},
       {"text iniparser cannot load", "[sys]\nType1\n", "file does not load"},
-      {"new line past iniparser's limit", too_long, "new text does not load"},
+      {"new line past iniparser's limit", too_long, "line too long"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
