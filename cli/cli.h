@@ -8,7 +8,7 @@
 int debug_main(int argc, char **argv);
 
 // Prints the help block.
-void debug_print_help(void);
+void debug_print_help();
 
 // atoi() for every text whose number fits an int; numbers beyond clamp to
 // INT_MAX or INT_MIN, as on the 32-bit target.

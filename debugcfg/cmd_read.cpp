@@ -38,4 +38,6 @@ int debug_read_file(const char *path) {
 
 }  // namespace debugcfg
 
-int debug_read_data(const char *, int, int) { return debugcfg::debug_read_file(DEBUG_CONFIG_PATH); }
+int debug_read_data(const char * /*key*/, int /*value*/, int /*extra*/) {
+  return debugcfg::debug_read_file(DEBUG_CONFIG_PATH);
+}

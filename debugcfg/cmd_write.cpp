@@ -31,6 +31,6 @@ int debug_write_file(const char *path, const char *key, int value) {
 
 }  // namespace debugcfg
 
-int debug_write_data(const char *key, int value, int) {
+int debug_write_data(const char *key, int value, int /*extra*/) {
   return debugcfg::debug_write_file(DEBUG_CONFIG_PATH, key, value);
 }

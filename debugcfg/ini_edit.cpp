@@ -39,7 +39,7 @@ struct reader {
 // false when nothing is left. *at_eof is what feof(f) would then say.
 bool read_chunk(reader *r, char *buf, int size, bool *at_eof) {
   if (r->pos >= r->n) return false;
-  size_t max = static_cast<size_t>(size - 1);
+  auto max = static_cast<size_t>(size - 1);
   size_t i = 0;
   while (i < max && r->pos < r->n) {
     char c = r->p[r->pos++];
@@ -69,7 +69,8 @@ void read_section(const char *s, size_t n, char *section) {
     memcpy(section, s + 1, end - 1);
     section[end - 1] = '\0';
   }
-  size_t from = 0, to = strlen(section);
+  size_t from = 0;
+  size_t to = strlen(section);
   trim(section, &from, &to);
   if (to - from > n - 1) to = from + n - 1;
   for (size_t i = from; i < to; ++i) section[i - from] = lower(section[i]);
@@ -80,7 +81,8 @@ void read_section(const char *s, size_t n, char *section) {
 // quotes, single quotes, bare text up to ';' or '#', then an empty value.
 line_info classify(const char *line, char *section) {
   line_info li;
-  size_t from = 0, to = strlen(line);
+  size_t from = 0;
+  size_t to = strlen(line);
   trim(line, &from, &to);
   const char *s = line + from;
   size_t n = to - from;

@@ -28,7 +28,7 @@ constexpr size_t kNumberBuf = 512;
 }  // namespace
 
 int8_t narrow8(long v) {
-  return static_cast<int8_t>(static_cast<uint8_t>(static_cast<unsigned long>(v) & 0xffu));
+  return static_cast<int8_t>(static_cast<uint8_t>(static_cast<unsigned long>(v) & 0xFFU));
 }
 
 int clamp_int(long v) {

@@ -49,7 +49,8 @@ struct tmp_guard {
 
 // The store's own loads are checks; iniparser's complaints about a text
 // that does not load would only be noise on stderr.
-int say_nothing(const char *, ...) { return 0; }
+// NOLINTNEXTLINE(cert-dcl50-cpp): iniparser's callback is printf-shaped.
+int say_nothing(const char * /*format*/, ...) { return 0; }
 
 struct quiet_iniparser {
   quiet_iniparser() { iniparser_set_error_callback(say_nothing); }
@@ -176,12 +177,14 @@ int paths_beside(const char *target, char *dir, char *tmp) {
 
 const char *store(const char *path, int8_t type1) {
   quiet_iniparser quiet;
-  char target[PATH_MAX], dir[PATH_MAX], tmp[PATH_MAX];
+  char target[PATH_MAX];
+  char dir[PATH_MAX];
+  char tmp[PATH_MAX];
   if (!realpath(path, target)) return errno_text();
   if (paths_beside(target, dir, tmp) != 0) return strerror(ENAMETOOLONG);
 
   fd_guard file;
-  struct stat st;
+  struct stat st = {};
   if (const char *why = lock_file(target, &file, &st)) return why;
   // Holding the lock, any temporary file is one an interrupted store left.
   unlink(tmp);
