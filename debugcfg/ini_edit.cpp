@@ -154,10 +154,18 @@ const char *first_eol(const char *text, size_t len) {
   return nl > text && nl[-1] == '\r' ? "\r\n" : "\n";
 }
 
+// Appends into a buffer of a size fixed in advance; a text that would not
+// fit is never written past the end, only marked.
 struct builder {
   char *p;
+  size_t cap;
   size_t n;
+  bool overflow;
   void add(const char *s, size_t len) {
+    if (len > cap - n) {
+      overflow = true;
+      return;
+    }
     memcpy(p + n, s, len);
     n += len;
   }
@@ -256,7 +264,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
 
   size_t vlen = strlen(value);
   size_t cap = len + vlen + strlen(section) + strlen(key) + 16;
-  builder b{static_cast<char *>(malloc(cap)), 0};
+  builder b{static_cast<char *>(malloc(cap)), cap, 0, false};
   if (!b.p) {
     *why = "out of memory";
     return -1;
@@ -303,6 +311,11 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
   // The edit must read back as the new value: a joined line may have grown
   // past iniparser's buffer.
   scan_result again;
+  if (b.overflow) {
+    free(b.p);
+    *why = "edited text does not fit";
+    return -1;
+  }
   if (scan(b.p, b.n, section, key, &again, why) != 0) {
     free(b.p);
     return -1;
