@@ -1,6 +1,7 @@
 # What the tool costs the device, checked against fixed budgets:
 #   cmake -DCHECK=deps -DBINARY=... -P footprint.cmake
 #   CHECK=deps     the binary needs exactly libc.so.6 and libiniparser.so.1
+#   CHECK=arch     `file` says the binary is ELF for MATCH (a regex)
 #   CHECK=size     stripped with STRIP, at most LIMIT bytes
 #   CHECK=startup  whole-process instructions of `debug read x` (callgrind,
 #                  in a private root holding EXAMPLE) at most RATIO times
@@ -20,6 +21,12 @@ if(CHECK STREQUAL "deps")
   set(want "Shared library: [libc.so.6]" "Shared library: [libiniparser.so.1]")
   if(NOT needed STREQUAL want)
     fail("dynamic dependencies are ${needed}, not ${want}")
+  endif()
+
+elseif(CHECK STREQUAL "arch")
+  execute_process(COMMAND file -b ${BINARY} OUTPUT_VARIABLE kind COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT kind MATCHES "${MATCH}")
+    fail("file says '${kind}', not ${MATCH}")
   endif()
 
 elseif(CHECK STREQUAL "size")
@@ -77,8 +84,15 @@ elseif(CHECK STREQUAL "deb")
   if(NOT debs)
     fail("cpack made no debug_*_${ARCH}.deb")
   endif()
-  execute_process(COMMAND dpkg-deb -f ${debs} Architecture Depends OUTPUT_VARIABLE fields)
-  message(STATUS "${debs}:\n${fields}")
+  execute_process(COMMAND dpkg-deb -f ${debs} Architecture OUTPUT_VARIABLE arch
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  execute_process(COMMAND dpkg-deb -f ${debs} Depends OUTPUT_VARIABLE depends
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  message(STATUS "${debs}: Architecture ${arch}; Depends ${depends}")
+  if(NOT arch STREQUAL ARCH OR NOT depends MATCHES "(^|, )libc6( |,|$)"
+     OR NOT depends MATCHES "(^|, )libiniparser1( |,|$)")
+    fail("package is for ${arch}, depending on ${depends}")
+  endif()
   execute_process(COMMAND lintian --no-tag-display-limit ${debs} OUTPUT_VARIABLE lint ERROR_VARIABLE lint)
   message(STATUS "lintian: ${lint}")
   if(lint MATCHES "(^|\n)E: ")
