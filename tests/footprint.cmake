@@ -1,6 +1,8 @@
 # What the tool costs the device, checked against fixed budgets:
 #   cmake -DCHECK=deps -DBINARY=... -P footprint.cmake
 #   CHECK=deps     the binary needs exactly libc.so.6 and libiniparser.so.1
+#   CHECK=lfs      the binary calls the 64-bit file and time interfaces (a
+#                  32-bit stat() fails with EOVERFLOW on 64-bit inode numbers)
 #   CHECK=arch     `file` says the binary is ELF for MATCH (a regex)
 #   CHECK=size     stripped with STRIP, at most LIMIT bytes
 #   CHECK=startup  whole-process instructions of `debug read x` (callgrind,
@@ -21,6 +23,14 @@ if(CHECK STREQUAL "deps")
   set(want "Shared library: [libc.so.6]" "Shared library: [libiniparser.so.1]")
   if(NOT needed STREQUAL want)
     fail("dynamic dependencies are ${needed}, not ${want}")
+  endif()
+
+elseif(CHECK STREQUAL "lfs")
+  execute_process(COMMAND readelf --dyn-syms -W ${BINARY} OUTPUT_VARIABLE syms
+                  COMMAND_ERROR_IS_FATAL ANY)
+  string(REGEX MATCHALL " (open|stat|fstat|lstat|fstatat)@[A-Z_0-9.]+" narrow "${syms}")
+  if(narrow)
+    fail("calls 32-bit file interfaces:${narrow}")
   endif()
 
 elseif(CHECK STREQUAL "arch")
