@@ -7,10 +7,7 @@ set(work ${dir}/${name}.work)
 file(MAKE_DIRECTORY ${work}/corpus ${work}/etc)
 configure_file(${EXAMPLE} ${work}/etc/debug.cfg COPYONLY)
 execute_process(
-  COMMAND bwrap --die-with-parent --tmpfs / --ro-bind /usr /usr --symlink usr/lib /lib
-          --symlink usr/lib64 /lib64 --symlink usr/bin /bin --proc /proc --dev /dev
-          --tmpfs /tmp --ro-bind ${dir} /opt/bin --ro-bind ${SEEDS} /seeds
-          --bind ${work} /work --bind ${work}/etc /quarn_etc
+  COMMAND ${SANDBOX} ${work}/etc ${dir} --ro-bind ${SEEDS} /seeds --bind ${work} /work
           /opt/bin/${name} -max_total_time=${SECONDS} -timeout=10 -rss_limit_mb=2048
           -print_final_stats=1 -artifact_prefix=/work/ /work/corpus /seeds
   RESULT_VARIABLE rc)

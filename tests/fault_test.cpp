@@ -16,11 +16,6 @@ namespace {
 
 const std::string kCases = E2E_CASES_DIR;
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 // A file, the report of it, and the file and report after "write Type1 5".
 struct fixture {
@@ -103,7 +98,8 @@ std::map<std::string, int> syscalls_of_write(const std::string &before) {
 
 TEST(Faults, KilledAtAnySystemCallTheFileIsWholeOldOrNew) {
   // The sanitizers' own start-up would only add system calls to kill at.
-  if (kSanitized || sandbox::emulated()) GTEST_SKIP() << "the sweep runs on the plain host build";
+  if (sandbox::kSanitized || sandbox::emulated())
+    GTEST_SKIP() << "the sweep runs on the plain host build";
   fixture f;
   std::map<std::string, int> calls = syscalls_of_write(f.before);
   ASSERT_GT(calls["rename"] + calls["renameat"] + calls["renameat2"], 0);

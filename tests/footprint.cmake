@@ -56,11 +56,7 @@ elseif(CHECK STREQUAL "startup")
     get_filename_component(dir ${program} DIRECTORY)
     get_filename_component(name ${program} NAME)
     execute_process(
-      COMMAND bwrap --die-with-parent --tmpfs / --ro-bind /usr /usr --symlink usr/lib /lib
-              --symlink usr/lib64 /lib64 --symlink usr/bin /bin --proc /proc --dev /dev
-              --tmpfs /tmp --ro-bind ${dir} /opt/bin --bind ${etc} /quarn_etc
-              --unsetenv LD_LIBRARY_PATH
-              valgrind --tool=callgrind --callgrind-out-file=/dev/null /opt/bin/${name} ${ARGN}
+      COMMAND ${SANDBOX} ${etc} ${dir} --unsetenv LD_LIBRARY_PATH valgrind --tool=callgrind --callgrind-out-file=/dev/null /opt/bin/${name} ${ARGN}
       OUTPUT_QUIET ERROR_VARIABLE log)
     if(NOT log MATCHES "Collected : ([0-9]+)")
       fail("callgrind gave no count for ${program}: ${log}")

@@ -10,17 +10,14 @@
 
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 
 constexpr int kMemcheckFailed = 99;
 
 TEST(Memcheck, NoErrorsNoLeaksOnAnyPath) {
-  if (kSanitized || sandbox::emulated()) GTEST_SKIP() << "memcheck runs on the plain host build";
-  std::string example = testutil::read_file(std::string(E2E_CASES_DIR) + "/write-stores-in-place/input.cfg");
+  if (sandbox::kSanitized || sandbox::emulated())
+    GTEST_SKIP() << "memcheck runs on the plain host build";
+  std::string example =
+      testutil::read_file(std::string(E2E_CASES_DIR) + "/write-stores-in-place/input.cfg");
   const struct {
     const char *name;
     const char *file;  // nullptr: no file

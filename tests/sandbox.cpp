@@ -33,12 +33,8 @@ child start(const std::string &etc_dir, const std::vector<std::string> &args,
             const options &opt) {
   std::string bin = binary();
   std::string dir = bin.substr(0, bin.rfind('/'));
-  std::vector<std::string> argv = {
-      "bwrap", "--die-with-parent", "--tmpfs", "/", "--ro-bind", "/usr", "/usr",
-      "--symlink", "usr/lib", "/lib", "--symlink", "usr/lib64", "/lib64",
-      "--symlink", "usr/bin", "/bin", "--proc", "/proc", "--dev", "/dev",
-      "--tmpfs", "/tmp", "--ro-bind", dir, "/opt/bin",
-      opt.read_only ? "--ro-bind" : "--bind", etc_dir, "/quarn_etc"};
+  std::vector<std::string> argv = {SANDBOX, etc_dir, dir};
+  if (opt.read_only) argv.insert(argv.end(), {"--ro-bind", etc_dir, "/quarn_etc"});
   if (!opt.trace_dir.empty()) argv.insert(argv.end(), {"--bind", opt.trace_dir, "/trace"});
   argv.insert(argv.end(), opt.wrapper.begin(), opt.wrapper.end());
   std::vector<std::string> emu = emulator();
@@ -66,7 +62,8 @@ child start(const std::string &etc_dir, const std::vector<std::string> &args,
 result finish(child c) {
   result r{0, ""};
   char buf[4096];
-  for (ssize_t n; (n = read(c.out_fd, buf, sizeof buf)) > 0;) r.out.append(buf, static_cast<size_t>(n));
+  for (ssize_t n; (n = read(c.out_fd, buf, sizeof buf)) > 0;)
+    r.out.append(buf, static_cast<size_t>(n));
   close(c.out_fd);
   int st = 0;
   waitpid(c.pid, &st, 0);

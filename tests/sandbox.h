@@ -30,6 +30,14 @@ struct child {
 // True when the binary under test runs under an emulator.
 bool emulated();
 
+// True in a build with AddressSanitizer, where memcheck and strace's
+// system-call counts do not apply.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
+
 child start(const std::string &etc_dir, const std::vector<std::string> &args,
             const options &opt = {});
 result finish(child c);
