@@ -131,8 +131,7 @@ line_info classify(const char *line, char *section) {
 
 // The last line that sets the entry, as the dictionary's last write wins.
 struct setter {
-  bool found = false;
-  bool is_value = false;       // a value line rather than a header
+  bool is_value = false;       // a value line; false for a header or none
   size_t start = 0;            // first byte of its first physical line
   size_t chunk_start = 0;      // its last physical line
   size_t chunk_end = 0;
@@ -176,8 +175,7 @@ struct builder {
 struct scan_result {
   setter set;
   size_t header_end = 0;   // end of the last header that sets the entry
-  size_t insert_at = 0;    // end of the last entry of the section's last block
-  bool have_block = false;
+  size_t insert_at = 0;    // end of the last entry of the section's last block; 0: none
   bool open_line = false;  // the text ends inside a continued line
 };
 
@@ -227,13 +225,11 @@ int scan(const char *text, size_t len, const char *section, const char *key,
     }
     bool in_section = strcmp(current, section) == 0;
     if (li.kind == line_kind::section && strcmp(current, entry_section) == 0) {
-      set.found = true;
       set.is_value = false;
       res->header_end = r.pos;
     }
     if (li.kind == line_kind::value && in_section &&
         same_nocase(line + li.key_from, li.key_to - li.key_from, key)) {
-      set.found = true;
       set.is_value = true;
       set.start = start;
       set.chunk_start = chunk_start;
@@ -245,7 +241,6 @@ int scan(const char *text, size_t len, const char *section, const char *key,
       memcpy(set.line, line, set.line_len + 1);
     }
     if (in_section && (li.kind == line_kind::section || li.kind == line_kind::value)) {
-      res->have_block = true;
       res->insert_at = r.pos;
     }
     memset(line, 0, kLineSize);
@@ -270,7 +265,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     return -1;
   }
 
-  if (set.found && set.is_value) {
+  if (set.is_value) {
     size_t piece = set.line_len > set.piece_from ? set.line_len - set.piece_from : 0;
     b.add(text, set.start);
     b.add(set.line, set.val_from);
@@ -278,7 +273,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     b.add(set.line + set.val_to, set.line_len - set.val_to);
     b.add(text + set.chunk_start + piece, set.chunk_end - set.chunk_start - piece);
     b.add(text + set.chunk_end, len - set.chunk_end);
-  } else if (found.have_block && found.insert_at > found.header_end) {
+  } else if (found.insert_at > found.header_end) {
     size_t insert_at = found.insert_at;
     const char *eol = eol_before(text, insert_at);
     const char *new_eol = *eol ? eol : first_eol(text, len);
