@@ -122,7 +122,7 @@ bool same_but(const dictionary *before, const dictionary *after, const char *cha
               const char *want, const char *section) {
   static const char missing[1] = "";
   bool saw = false;
-  for (ssize_t i = 0; i < after->size; ++i) {
+  for (decltype(after->size) i = 0; i < after->size; ++i) {
     const char *key = after->key[i];
     const char *val = after->val[i];
     if (!key) continue;
@@ -138,7 +138,7 @@ bool same_but(const dictionary *before, const dictionary *after, const char *cha
     }
     if (!old != !val || (old && strcmp(old, val) != 0)) return false;
   }
-  for (ssize_t i = 0; i < before->size; ++i) {
+  for (decltype(before->size) i = 0; i < before->size; ++i) {
     const char *key = before->key[i];
     if (key && strcmp(key, changed) != 0 && dictionary_get(after, key, missing) == missing)
       return false;

@@ -30,7 +30,7 @@ bool same(const char *a, const char *b) { return a == b || (a && b && strcmp(a, 
 
 // True when key is in d; *val is then its value, which may be null.
 bool find(const dictionary *d, const char *key, const char **val) {
-  for (ssize_t i = 0; i < d->size; ++i) {
+  for (decltype(d->size) i = 0; i < d->size; ++i) {
     if (d->key[i] && strcmp(d->key[i], key) == 0) {
       *val = d->val[i];
       return true;
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (!before || !after) abort();
   const char *val = nullptr;
   if (!find(after, "sys:type1", &val) || !same(val, want)) abort();
-  for (ssize_t i = 0; i < after->size; ++i) {
+  for (decltype(after->size) i = 0; i < after->size; ++i) {
     const char *key = after->key[i];
     if (!key || strcmp(key, "sys:type1") == 0) continue;
     const char *old = nullptr;
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       abort();
     }
   }
-  for (ssize_t i = 0; i < before->size; ++i) {
+  for (decltype(before->size) i = 0; i < before->size; ++i) {
     const char *key = before->key[i];
     if (key && strcmp(key, "sys:type1") != 0 && !find(after, key, &val)) abort();
   }

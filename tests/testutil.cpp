@@ -66,7 +66,7 @@ std::string entries(const std::string &text, const std::string &without) {
   iniparser_set_error_callback(nullptr);
   if (!d) return "FAILED";
   std::vector<std::string> lines;
-  for (ssize_t i = 0; i < d->size; ++i) {
+  for (decltype(d->size) i = 0; i < d->size; ++i) {
     if (!d->key[i] || without == d->key[i]) continue;
     lines.push_back(d->val[i] ? std::string(d->key[i]) + "=" + d->val[i] : d->key[i]);
   }
