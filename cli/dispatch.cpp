@@ -26,8 +26,10 @@ int debug_parse_value(const char *text) {
 }
 
 int debug_main(int argc, char **argv) {
-  // write without a value would store a 0 nobody asked for.
-  if (argc < kMinArgs || argc > kMaxArgs || (strcmp(argv[1], "write") == 0 && argc < 4)) {
+  // write Type1 without a value would store a 0 nobody asked for; any
+  // other key is refused by the write command itself, in silence.
+  if (argc < kMinArgs || argc > kMaxArgs ||
+      (argc < 4 && strcmp(argv[1], "write") == 0 && strcmp(argv[2], "Type1") == 0)) {
     debug_print_help();
     return finish(-1);
   }
