@@ -2,8 +2,6 @@
 #include <stdio.h>
 #include <unistd.h>
 
-#include <iniparser.h>
-
 #include "commands.h"
 #include "debug_config.h"
 #include "record.h"
@@ -29,8 +27,10 @@ int debug_read_file(const char *path) {
     printf("%s", text::open_failed);
     return -1;
   }
-  // A file that exists but does not load reads as an empty one.
-  dict_guard dict(iniparser_load(path));
+  // A file that exists but does not load, or is no regular file, reads as
+  // an empty one.
+  const char *why = nullptr;
+  dict_guard dict(debug_load_file(path, &why));
   debug_load_record(dict.d, debugconfig);
   print_report(debugconfig);
   return 0;

@@ -2,8 +2,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <iniparser.h>
-
 #include "commands.h"
 #include "debug_config.h"
 #include "record.h"
@@ -13,18 +11,18 @@
 namespace debugcfg {
 
 int debug_write_file(const char *path, const char *key, int value) {
+  const char *why = nullptr;
   {
-    dict_guard dict(iniparser_load(path));
+    dict_guard dict(debug_load_file(path, &why));
     if (strcmp(key, "Type1") != 0) return -1;
     debugconfig->Type1 = narrow8(value);
     // Only a file that loaded is stored: a missing file is never created,
-    // and one iniparser cannot read is never rewritten.
-    if (debug_writeConfig(debugconfig, dict.d) == 0) {
-      const char *why = nullptr;
-      if (debug_store_type1(path, debugconfig->Type1, &why) != 0)
-        printf(text::save_failed, why);
-    }
+    // one iniparser cannot read is never rewritten, and a FIFO or a device
+    // at the path is told as such.
+    if (debug_writeConfig(debugconfig, dict.d) == 0)
+      debug_store_type1(path, debugconfig->Type1, &why);
   }
+  if (why) printf(text::save_failed, why);
   debug_read_file(path);
   return 0;
 }

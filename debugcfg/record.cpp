@@ -3,6 +3,7 @@
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 
 #include <array>
 
@@ -26,6 +27,16 @@ constexpr int kDefaultNameDefault = 1;
 constexpr size_t kNumberBuf = 512;
 
 }  // namespace
+
+dictionary *debug_load_file(const char *path, const char **why) {
+  struct stat st;
+  if (stat(path, &st) != 0) return nullptr;
+  if (!S_ISREG(st.st_mode)) {
+    *why = kNotRegular;
+    return nullptr;
+  }
+  return iniparser_load(path);
+}
 
 int8_t narrow8(long v) {
   return static_cast<int8_t>(static_cast<uint8_t>(static_cast<unsigned long>(v) & 0xFFU));

@@ -19,6 +19,15 @@ struct dict_guard {
   dict_guard &operator=(const dict_guard &) = delete;
 };
 
+// What a store or a load reports when the path names a FIFO, a device, a
+// socket or a folder: iniparser would wait or spin on it for ever.
+constexpr const char *kNotRegular = "not a regular file";
+
+// Loads the file at path through iniparser, as iniparser_load() does, but
+// only when path names a regular file (through links); otherwise returns
+// nullptr, and sets *why to kNotRegular when something else is there.
+dictionary *debug_load_file(const char *path, const char **why);
+
 // Keeps the low 8 bits of v, read back as signed: 200 gives -56.
 int8_t narrow8(long v);
 

@@ -102,7 +102,7 @@ const char *lock_file(const char *path, fd_guard *file, struct stat *st) {
     fd_guard fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.fd < 0) return errno_text();
     if (fstat(fd.fd, st) != 0) return errno_text();
-    if (!S_ISREG(st->st_mode)) return "not a regular file";
+    if (!S_ISREG(st->st_mode)) return kNotRegular;
     while (flock(fd.fd, LOCK_EX) != 0)
       if (errno != EINTR) return errno_text();
     struct stat now;

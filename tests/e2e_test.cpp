@@ -1,8 +1,12 @@
 // The tool as a maintainer meets it: each folder under e2e/cases holds the
 // arguments (one a line), the file before (input.cfg; none: no file), the
 // exact stdout, the exit status and, for a write that stores, the file
-// after (after.cfg; none: the file must not change).
+// after (after.cfg; none: the file must not change). Instead of a file,
+// at-path may put a FIFO ("fifo") or a link to what it names at the path,
+// which must still stand there after the run.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sstream>
 #include <string>
@@ -22,6 +26,15 @@ std::vector<std::string> lines(const std::string &text) {
   return out;
 }
 
+// What stands at path, as an at-path file names it: "fifo" or a link's target.
+std::string what_is_at(const std::string &path) {
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISFIFO(st.st_mode)) return "fifo";
+  char target[256];
+  ssize_t n = readlink(path.c_str(), target, sizeof target);
+  return n > 0 ? std::string(target, static_cast<size_t>(n)) : "";
+}
+
 class Golden : public testing::TestWithParam<std::string> {};
 
 TEST_P(Golden, StdoutStatusAndFile) {
@@ -30,8 +43,15 @@ TEST_P(Golden, StdoutStatusAndFile) {
   bool has_input = testutil::exists(dir + "/input.cfg");
   std::string input = has_input ? testutil::read_file(dir + "/input.cfg") : "";
   if (has_input) testutil::write_file(etc.path("debug.cfg"), input);
+  std::string at = lines(testutil::read_file(dir + "/at-path") + "\n")[0];
+  std::string cfg = etc.path("debug.cfg");
+  int made = at.empty() ? 0 : at == "fifo" ? mkfifo(cfg.c_str(), 0644) : symlink(at.c_str(), cfg.c_str());
+  ASSERT_EQ(made, 0);
 
-  sandbox::result r = sandbox::run(etc.dir, lines(testutil::read_file(dir + "/args")));
+  // A run that never ends fails as status 124 instead of hanging the suite.
+  sandbox::options opt;
+  opt.wrapper = {"timeout", "60"};
+  sandbox::result r = sandbox::run(etc.dir, lines(testutil::read_file(dir + "/args")), opt);
 
   EXPECT_EQ(r.out, testutil::read_file(dir + "/stdout"));
   EXPECT_EQ(r.status, std::stoi(testutil::read_file(dir + "/status")));
@@ -40,8 +60,10 @@ TEST_P(Golden, StdoutStatusAndFile) {
   if (has_input) {
     EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), after);
   }
+  EXPECT_EQ(what_is_at(cfg), at);
   std::vector<std::string> left = testutil::list_dir(etc.dir);
-  EXPECT_EQ(left, has_input ? std::vector<std::string>{"debug.cfg"} : std::vector<std::string>{});
+  EXPECT_EQ(left, has_input || !at.empty() ? std::vector<std::string>{"debug.cfg"}
+                                           : std::vector<std::string>{});
 }
 
 std::string test_name(const testing::TestParamInfo<std::string> &info) {
