@@ -252,7 +252,7 @@ int scan(const char *text, size_t len, const char *section, const char *key,
 }  // namespace
 
 int ini_set_entry(const char *text, size_t len, const char *section, const char *key,
-                  const char *value, text_buf *out, const char **why) {
+                  const char *value, bool append_block, text_buf *out, const char **why) {
   scan_result found;
   if (scan(text, len, section, key, &found, why) != 0) return -1;
   const setter &set = found.set;
@@ -265,7 +265,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     return -1;
   }
 
-  if (set.is_value) {
+  if (set.is_value && !append_block) {
     size_t piece = set.line_len > set.piece_from ? set.line_len - set.piece_from : 0;
     b.add(text, set.start);
     b.add(set.line, set.val_from);
@@ -273,7 +273,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     b.add(set.line + set.val_to, set.line_len - set.val_to);
     b.add(text + set.chunk_start + piece, set.chunk_end - set.chunk_start - piece);
     b.add(text + set.chunk_end, len - set.chunk_end);
-  } else if (found.insert_at > found.header_end) {
+  } else if (found.insert_at > found.header_end && !append_block) {
     size_t insert_at = found.insert_at;
     const char *eol = eol_before(text, insert_at);
     const char *new_eol = *eol ? eol : first_eol(text, len);

@@ -22,11 +22,13 @@ struct text_buf {
 // the line iniparser takes for the entry is replaced where it stands (a
 // continued line becomes one line); with no such line, "key = value" is added
 // after the last entry of the last block of the section, or the section is
-// appended. Every other byte stays. section is lower case; key is spelled as
-// a new line should spell it and matched without regard to case.
+// appended. With append_block the section is appended whatever the text
+// holds: its last block sets the entry in every release of iniparser. Every
+// other byte stays. section is lower case; key is spelled as a new line
+// should spell it and matched without regard to case.
 // Returns 0, or -1 with *why set when the text can't be edited safely.
 int ini_set_entry(const char *text, size_t len, const char *section, const char *key,
-                  const char *value, text_buf *out, const char **why);
+                  const char *value, bool append_block, text_buf *out, const char **why);
 
 }  // namespace debugcfg
 

@@ -19,10 +19,6 @@ namespace debugcfg {
 
 namespace {
 
-// How many times the lock is taken again when another store replaced the
-// file while this one waited for it.
-constexpr int kLockTries = 100;
-
 struct fd_guard {
   int fd = -1;
   fd_guard() = default;
@@ -59,6 +55,8 @@ struct quiet_iniparser {
 
 const char *errno_text() { return strerror(errno); }
 
+constexpr const char *kNoVerify = "new text does not verify";
+
 int read_all(int fd, size_t hint, text_buf *buf) {
   size_t cap = hint + 1;
   buf->data = static_cast<char *>(malloc(cap));
@@ -92,28 +90,6 @@ int write_all(int fd, const char *p, size_t n) {
     n -= static_cast<size_t>(put);
   }
   return 0;
-}
-
-// Opens the file and takes its lock. A store that replaced the file while
-// this one waited leaves the lock on an inode no longer at the path: then
-// the lock is taken again on the file that is there now.
-const char *lock_file(const char *path, fd_guard *file, struct stat *st) {
-  for (int tries = 0; tries < kLockTries; ++tries) {
-    fd_guard fd(open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (fd.fd < 0) return errno_text();
-    if (fstat(fd.fd, st) != 0) return errno_text();
-    if (!S_ISREG(st->st_mode)) return kNotRegular;
-    while (flock(fd.fd, LOCK_EX) != 0)
-      if (errno != EINTR) return errno_text();
-    struct stat now;
-    if (stat(path, &now) != 0) return errno_text();
-    if (now.st_dev == st->st_dev && now.st_ino == st->st_ino) {
-      if (fstat(fd.fd, st) != 0) return errno_text();
-      file->fd = fd.release();
-      return nullptr;
-    }
-  }
-  return "file keeps being replaced";
 }
 
 // True when `after` holds every entry of `before` unchanged except
@@ -158,7 +134,7 @@ const char *verify(const char *tmp, const text_buf &text, const dictionary *befo
     return "written text does not read back";
   dict_guard after(iniparser_load(tmp));
   if (!after.d) return "new text does not load";
-  if (!same_but(before, after.d, "sys:type1", want, "sys")) return "new text does not verify";
+  if (!same_but(before, after.d, "sys:type1", want, "sys")) return kNoVerify;
   return nullptr;
 }
 
@@ -175,17 +151,54 @@ int paths_beside(const char *target, char *dir, char *tmp) {
   return n < 0 || n >= PATH_MAX ? -1 : 0;
 }
 
+// Puts text in place of the file at target, through tmp beside it in dir,
+// with the owner, group and mode of st, once it reads back and verifies.
+const char *replace(const char *target, const char *dir, const char *tmp, const struct stat &st,
+                    const text_buf &text, const dictionary *before, const char *want) {
+  fd_guard dirfd(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (dirfd.fd < 0) return errno_text();
+  fd_guard out(open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (out.fd < 0) return errno_text();
+  tmp_guard cleanup{tmp};
+  // A new file may take its group from a setgid folder or a grpid mount:
+  // what it was given, not who this process is, says what to change.
+  struct stat made;
+  if (fstat(out.fd, &made) != 0) return errno_text();
+  if ((made.st_uid != st.st_uid || made.st_gid != st.st_gid) &&
+      fchown(out.fd, st.st_uid, st.st_gid) != 0)
+    return errno_text();
+  if (fchmod(out.fd, st.st_mode & 07777) != 0) return errno_text();
+  if (write_all(out.fd, text.data, text.len) != 0) return errno_text();
+  if (fsync(out.fd) != 0) return errno_text();
+  if (close(out.release()) != 0) return errno_text();
+  if (const char *bad = verify(tmp, text, before, want)) return bad;
+  if (rename(tmp, target) != 0) return errno_text();
+  cleanup.path = nullptr;
+  // The new text is in place; without this it may not survive a power cut.
+  if (fsync(dirfd.fd) != 0) return errno_text();
+  return nullptr;
+}
+
 const char *store(const char *path, int8_t type1) {
   quiet_iniparser quiet;
-  char target[PATH_MAX];
   char dir[PATH_MAX];
   char tmp[PATH_MAX];
+  char target[PATH_MAX];
+  // Every writer names the same path, so a lock on the folder that holds it
+  // makes them all take turns; no store ever replaces that folder, so a
+  // writer that waited holds a lock that still counts.
+  if (paths_beside(path, dir, tmp) != 0) return strerror(ENAMETOOLONG);
+  fd_guard lock(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (lock.fd < 0 || flock(lock.fd, LOCK_EX) != 0) return errno_text();
+
+  // Whatever the path names once the lock is held, through however many
+  // links, is the file read and replaced; the links stay as they are.
   if (!realpath(path, target)) return errno_text();
   if (paths_beside(target, dir, tmp) != 0) return strerror(ENAMETOOLONG);
-
-  fd_guard file;
+  fd_guard file(open(target, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
   struct stat st = {};
-  if (const char *why = lock_file(target, &file, &st)) return why;
+  if (file.fd < 0 || fstat(file.fd, &st) != 0) return errno_text();
+  if (!S_ISREG(st.st_mode)) return kNotRegular;
   // Holding the lock, any temporary file is one an interrupted store left.
   unlink(tmp);
 
@@ -196,29 +209,23 @@ const char *store(const char *path, int8_t type1) {
 
   char want[8];
   snprintf(want, sizeof want, "%d", type1);
-  text_buf text;
+  // The editor reads lines as iniparser 4.1 does; where the iniparser that
+  // runs here reads them otherwise, a [sys] block of its own at the end is
+  // read alike by every release. Only iniparser's reading decides.
   const char *why = nullptr;
-  if (ini_set_entry(old.data, old.len, "sys", "Type1", want, &text, &why) != 0) return why;
-  if (text.len == old.len && memcmp(text.data, old.data, old.len) == 0) return nullptr;
-
-  fd_guard dirfd(open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dirfd.fd < 0) return errno_text();
-  fd_guard out(open(tmp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (out.fd < 0) return errno_text();
-  tmp_guard cleanup{tmp};
-  if ((st.st_uid != geteuid() || st.st_gid != getegid()) &&
-      fchown(out.fd, st.st_uid, st.st_gid) != 0)
-    return errno_text();
-  if (fchmod(out.fd, st.st_mode & 07777) != 0) return errno_text();
-  if (write_all(out.fd, text.data, text.len) != 0) return errno_text();
-  if (fsync(out.fd) != 0) return errno_text();
-  if (close(out.release()) != 0) return errno_text();
-  if (const char *bad = verify(tmp, text, before.d, want)) return bad;
-  if (rename(tmp, target) != 0) return errno_text();
-  cleanup.path = nullptr;
-  // The new text is in place; without this it may not survive a power cut.
-  if (fsync(dirfd.fd) != 0) return errno_text();
-  return nullptr;
+  for (int append_block = 0; append_block < 2; ++append_block) {
+    text_buf text;
+    if (ini_set_entry(old.data, old.len, "sys", "Type1", want, append_block != 0, &text, &why) != 0)
+      return append_block ? kNoVerify : why;
+    if (text.len == old.len && memcmp(text.data, old.data, old.len) == 0) {
+      if (same_but(before.d, before.d, "sys:type1", want, "sys")) return nullptr;
+      why = kNoVerify;
+      continue;
+    }
+    why = replace(target, dir, tmp, st, text, before.d, want);
+    if (why != kNoVerify) break;
+  }
+  return why;
 }
 
 }  // namespace

@@ -7,9 +7,11 @@
 namespace debugcfg {
 
 // Replaces the value of the file's effective sys:Type1 with type1, leaving
-// every other byte as it was; writes nothing when the text would not change.
-// A symlinked path keeps its link. Concurrent stores take turns. Returns 0,
-// or -1 with *why set to the reason; the file is then as it was.
+// every other byte as it was; writes nothing when the text would not change
+// and iniparser already reads type1 from it. path is absolute; what it names
+// once the store holds the lock on its folder is the file replaced, and a
+// link keeps its link. Stores of the same path take turns. Returns 0, or -1
+// with *why set to the reason; the file is then as it was.
 int debug_store_type1(const char *path, int8_t type1, const char **why);
 
 }  // namespace debugcfg

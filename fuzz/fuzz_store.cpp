@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
   debugcfg::text_buf out;
   const char *why = nullptr;
-  if (debugcfg::ini_set_entry(text, len, "sys", "Type1", want, &out, &why) != 0) return 0;
+  if (debugcfg::ini_set_entry(text, len, "sys", "Type1", want, false, &out, &why) != 0) return 0;
 
   dictionary *before = load(text, len);
   dictionary *after = load(out.data, out.len);

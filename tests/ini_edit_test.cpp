@@ -19,9 +19,10 @@ std::string without_section(std::string all) {
   return all.erase(at == 0 ? 0 : at + 1, 4);
 }
 
-int edit(const std::string &in, const char *value, std::string *out, const char **why) {
+int edit(const std::string &in, const char *value, std::string *out, const char **why,
+         bool append_block = false) {
   text_buf buf;
-  int rc = ini_set_entry(in.data(), in.size(), "sys", "Type1", value, &buf, why);
+  int rc = ini_set_entry(in.data(), in.size(), "sys", "Type1", value, append_block, &buf, why);
   if (rc == 0) out->assign(buf.data, buf.len);
   return rc;
 }
@@ -42,6 +43,7 @@ struct edit_case {
   const char *name;
   const char *in;
   const char *out;
+  bool append_block = false;
 };
 
 const edit_case kEdits[] = {
@@ -71,6 +73,8 @@ const edit_case kEdits[] = {
     {"header before block", "[sys:type1]\n[sys]\nType2=1\n", "[sys:type1]\n[sys]\nType2=1\nType1 = 44\n"},
     {"empty header keeps a cut name", "[sys]\n[]\nType1=3\n", "[sys]\nType1 = 44\n[]\nType1=3\n"},
     {"unchanged", "[sys]\nType1 = 44\n", "[sys]\nType1 = 44\n"},
+    {"own block asked for", "[sys]\nType1 = 5\n[sys]]\nType1 = 7",
+     "[sys]\nType1 = 5\n[sys]]\nType1 = 7\n[sys]\nType1 = 44\n", true},
 };
 
 TEST(IniEdit, ChangesOnlyTheEntryIniparserTakes) {
@@ -78,7 +82,7 @@ TEST(IniEdit, ChangesOnlyTheEntryIniparserTakes) {
     SCOPED_TRACE(c.name);
     std::string out;
     const char *why = nullptr;
-    ASSERT_EQ(edit(c.in, "44", &out, &why), 0) << why;
+    ASSERT_EQ(edit(c.in, "44", &out, &why, c.append_block), 0) << why;
     EXPECT_EQ(out, c.out);
     expect_same_but_type1(c.in, out, "44");
   }

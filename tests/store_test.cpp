@@ -23,24 +23,40 @@ stored store(const std::string &path, int8_t value) {
   return {rc, why ? why : ""};
 }
 
-TEST(Store, KeepsLinkOwnerAndModeAndRemovesLeftovers) {
-  testutil::scratch s;
-  testutil::write_file(s.path("real.cfg"), "[sys]\nType1=1\n", 0640);
-  ASSERT_EQ(chown(s.path("real.cfg").c_str(), 1234, 5678), 0);
-  ASSERT_EQ(symlink("real.cfg", s.path("debug.cfg").c_str()), 0);
-  testutil::write_file(s.path(".real.cfg.tmp"), "left by a crash");
+TEST(Store, KeepsLinkOwnerGroupAndModeAndRemovesLeftovers) {
+  const struct {
+    const char *name;
+    bool through_link;
+    gid_t setgid_folder;  // 0: a plain folder
+    uid_t uid;
+    gid_t gid;
+  } cases[] = {
+      {"link to a file of another owner", true, 0, 1234, 5678},
+      {"root's file in a setgid folder", false, 5678, 0, 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    testutil::scratch s;
+    if (c.setgid_folder) {
+      ASSERT_EQ(chown(s.dir.c_str(), 0, c.setgid_folder), 0);
+      ASSERT_EQ(chmod(s.dir.c_str(), 02775), 0);
+    }
+    testutil::write_file(s.path("real.cfg"), "[sys]\nType1=1\n", 0640);
+    ASSERT_EQ(chown(s.path("real.cfg").c_str(), c.uid, c.gid), 0);
+    ASSERT_EQ(c.through_link ? symlink("real.cfg", s.path("debug.cfg").c_str()) : 0, 0);
+    testutil::write_file(s.path(".real.cfg.tmp"), "left by a crash");
 
-  EXPECT_EQ(store(s.path("debug.cfg"), 7).rc, 0);
+    EXPECT_EQ(store(s.path(c.through_link ? "debug.cfg" : "real.cfg"), 7).rc, 0);
 
-  struct stat st;
-  ASSERT_EQ(lstat(s.path("debug.cfg").c_str(), &st), 0);
-  EXPECT_TRUE(S_ISLNK(st.st_mode));
-  ASSERT_EQ(stat(s.path("real.cfg").c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 07777, 0640u);
-  EXPECT_EQ(st.st_uid, 1234u);
-  EXPECT_EQ(st.st_gid, 5678u);
-  EXPECT_EQ(testutil::read_file(s.path("real.cfg")), "[sys]\nType1=7\n");
-  EXPECT_NE(access(s.path(".real.cfg.tmp").c_str(), F_OK), 0);
+    struct stat st;
+    ASSERT_EQ(lstat(s.path("debug.cfg").c_str(), &st) == 0 && S_ISLNK(st.st_mode), c.through_link);
+    ASSERT_EQ(stat(s.path("real.cfg").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_uid, c.uid);
+    EXPECT_EQ(st.st_gid, c.gid);
+    EXPECT_EQ(testutil::read_file(s.path("real.cfg")), "[sys]\nType1=7\n");
+    EXPECT_NE(access(s.path(".real.cfg.tmp").c_str(), F_OK), 0);
+  }
 }
 
 TEST(Store, WritesNothingWhenTheTextWouldNotChange) {
