@@ -37,4 +37,13 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34), libiniparser1 (>= 4.1)")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# Reproducible packages: unless the caller sets SOURCE_DATE_EPOCH, every
+# time inside them is that of the last changelog entry, as Debian does.
+file(STRINGS packaging/changelog trailer REGEX "^ -- .*>  " LIMIT_COUNT 1)
+string(REGEX REPLACE "^ -- .*>  " "" changelog_date "${trailer}")
+execute_process(COMMAND date -d "${changelog_date}" +%s OUTPUT_VARIABLE changelog_epoch
+                OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackEpoch.cmake)
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE}
+  "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n  set(ENV{SOURCE_DATE_EPOCH} ${changelog_epoch})\nendif()\n")
 include(CPack)

@@ -10,7 +10,9 @@
 #                  those of the FLOOR program
 #   CHECK=install  `cmake --install BUILD` with DESTDIR puts exactly the
 #                  files named in EXPECT
-#   CHECK=deb      cpack in BUILD makes debug_*_ARCH.deb, lintian finds no error
+#   CHECK=deb      cpack in BUILD makes debug_*_ARCH.deb, lintian finds no error,
+#                  and SOURCE configured with CONFIGURE in another folder, built
+#                  and packed, makes the very same bytes
 
 function(fail)
   message(FATAL_ERROR ${ARGN})
@@ -103,6 +105,18 @@ elseif(CHECK STREQUAL "deb")
   message(STATUS "lintian: ${lint}")
   if(lint MATCHES "(^|\n)E: ")
     fail("lintian reports errors")
+  endif()
+  set(again ${CMAKE_CURRENT_BINARY_DIR}/package-again)
+  file(REMOVE_RECURSE ${again})
+  execute_process(COMMAND ${CMAKE_COMMAND} -S ${SOURCE} -B ${again} ${CONFIGURE} -DDEBUG_TESTS=OFF
+                  OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND ${CMAKE_COMMAND} --build ${again} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND cpack -G DEB WORKING_DIRECTORY ${again} OUTPUT_QUIET COMMAND_ERROR_IS_FATAL ANY)
+  get_filename_component(name ${debs} NAME)
+  execute_process(COMMAND ${CMAKE_COMMAND} -E compare_files ${debs} ${again}/${name}
+                  RESULT_VARIABLE differ)
+  if(differ)
+    fail("${name} built in ${again} differs from ${debs}: the package is not reproducible")
   endif()
 
 else()
