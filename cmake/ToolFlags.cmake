@@ -9,5 +9,8 @@ target_compile_options(tool_flags INTERFACE
   -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
   -ffunction-sections -fdata-sections -fno-pie -fvisibility=hidden)
 target_link_options(tool_flags INTERFACE -no-pie -Wl,--gc-sections -Wl,--as-needed)
+# The same sources built in any folder make the same binary, debug builds
+# included: the build folder would otherwise reach the build ID.
+target_compile_options(tool_flags INTERFACE -fdebug-prefix-map=${CMAKE_BINARY_DIR}=.)
 # 32-bit targets: stat() on 64-bit inode numbers, times past 2038.
 target_compile_definitions(tool_flags INTERFACE _FILE_OFFSET_BITS=64 _TIME_BITS=64)
