@@ -219,13 +219,12 @@ const char *store(const char *path, int8_t type1) {
       return append_block ? kNoVerify : why;
     if (text.len == old.len && memcmp(text.data, old.data, old.len) == 0) {
       if (same_but(before.d, before.d, "sys:type1", want, "sys")) return nullptr;
-      why = kNoVerify;
       continue;
     }
     why = replace(target, dir, tmp, st, text, before.d, want);
-    if (why != kNoVerify) break;
+    if (why != kNoVerify) return why;
   }
-  return why;
+  return kNoVerify;
 }
 
 }  // namespace
