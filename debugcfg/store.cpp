@@ -218,7 +218,8 @@ const char *store(const char *path, int8_t type1) {
     if (ini_set_entry(old.data, old.len, "sys", "Type1", want, append_block != 0, &text, &why) != 0)
       return append_block ? kNoVerify : why;
     if (text.len == old.len && memcmp(text.data, old.data, old.len) == 0) {
-      if (same_but(before.d, before.d, "sys:type1", want, "sys")) return nullptr;
+      const char *now = entry_text(before.d, "sys:type1");
+      if (now && strcmp(now, want) == 0) return nullptr;
       continue;
     }
     why = replace(target, dir, tmp, st, text, before.d, want);
