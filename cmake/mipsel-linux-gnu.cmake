@@ -18,4 +18,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY BOTH)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE BOTH)
 
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-mipsel -L /usr/mipsel-linux-gnu)
+# The loader and libraries are Debian's mipsel packages at their own paths;
+# qemu's -L would also send the tool's own walk from "/" into its prefix.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-mipsel)
