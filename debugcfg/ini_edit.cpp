@@ -278,7 +278,9 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     const char *eol = eol_before(text, insert_at);
     const char *new_eol = *eol ? eol : first_eol(text, len);
     b.add(text, insert_at);
-    if (!*eol) b.add(new_eol);
+    // A line that had no end gets a bare LF: a CR would take a line of
+    // iniparser's greatest length past it.
+    if (!*eol) b.add("\n");
     b.add(key);
     b.add(" = ");
     b.add(value, vlen);
@@ -292,7 +294,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
     }
     const char *eol = first_eol(text, len);
     b.add(text, len);
-    if (len > 0 && text[len - 1] != '\n') b.add(eol);
+    if (len > 0 && text[len - 1] != '\n') b.add("\n");
     b.add("[");
     b.add(section);
     b.add("]");

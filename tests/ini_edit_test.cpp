@@ -46,6 +46,10 @@ struct edit_case {
   bool append_block = false;
 };
 
+// A CR LF file whose last line, with no end, is as long as iniparser takes.
+const std::string kLongestLast = "[net]\r\nx=" + std::string(1020, 'a');
+const std::string kLongestLastEdited = kLongestLast + "\n[sys]\r\nType1 = 44\r\n";
+
 const edit_case kEdits[] = {
     {"plain", "[sys]\nType1 = 3\nType2 = 4\n", "[sys]\nType1 = 44\nType2 = 4\n"},
     {"spelling and comment kept", "[SYS]\n  type1=3  ; note\r\n", "[SYS]\n  type1=44  ; note\r\n"},
@@ -73,6 +77,7 @@ const edit_case kEdits[] = {
     {"header before block", "[sys:type1]\n[sys]\nType2=1\n", "[sys:type1]\n[sys]\nType2=1\nType1 = 44\n"},
     {"empty header keeps a cut name", "[sys]\n[]\nType1=3\n", "[sys]\nType1 = 44\n[]\nType1=3\n"},
     {"unchanged", "[sys]\nType1 = 44\n", "[sys]\nType1 = 44\n"},
+    {"longest last line ends in LF", kLongestLast.c_str(), kLongestLastEdited.c_str()},
     {"own block asked for", "[sys]\nType1 = 5\n[sys]]\nType1 = 7",
      "[sys]\nType1 = 5\n[sys]]\nType1 = 7\n[sys]\nType1 = 44\n", true},
 };
