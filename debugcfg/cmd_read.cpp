@@ -1,6 +1,5 @@
 // debug read: the report of the three debug types.
 #include <stdio.h>
-#include <unistd.h>
 
 #include "commands.h"
 #include "debug_config.h"
@@ -23,14 +22,15 @@ void print_report(const debug_config_t *rec) {
 }  // namespace
 
 int debug_read_file(const char *path) {
-  if (access(path, F_OK) != 0) {
+  // A file that is there but does not load, or is no regular file, reads
+  // as an empty one.
+  const char *why = nullptr;
+  dictionary *loaded = nullptr;
+  if (debug_load_file(path, &loaded, &why) != 0) {
     printf("%s", text::open_failed);
     return -1;
   }
-  // A file that exists but does not load, or is no regular file, reads as
-  // an empty one.
-  const char *why = nullptr;
-  dict_guard dict(debug_load_file(path, &why));
+  dict_guard dict(loaded);
   debug_load_record(dict.d, debugconfig);
   print_report(debugconfig);
   return 0;

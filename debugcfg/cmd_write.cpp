@@ -12,17 +12,20 @@ namespace debugcfg {
 
 int debug_write_file(const char *path, const char *key, int value) {
   const char *why = nullptr;
+  int stored = 0;
   {
-    dict_guard dict(debug_load_file(path, &why));
+    dictionary *loaded = nullptr;
+    debug_load_file(path, &loaded, &why);
+    dict_guard dict(loaded);
     if (strcmp(key, "Type1") != 0) return -1;
     debugconfig->Type1 = narrow8(value);
     // Only a file that loaded is stored: a missing file is never created,
     // one iniparser cannot read is never rewritten, and a FIFO or a device
     // at the path is told as such.
     if (debug_writeConfig(debugconfig, dict.d) == 0)
-      debug_store_type1(path, debugconfig->Type1, &why);
+      stored = debug_store_type1(path, debugconfig->Type1, &why);
   }
-  if (why) printf(text::save_failed, why);
+  if (why) printf(stored > 0 ? text::stored_unsynced : text::save_failed, why);
   debug_read_file(path);
   return 0;
 }

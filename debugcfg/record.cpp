@@ -1,9 +1,9 @@
 #include "record.h"
 
+#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/stat.h>
 
 #include <array>
 
@@ -28,14 +28,23 @@ constexpr size_t kNumberBuf = 512;
 
 }  // namespace
 
-dictionary *debug_load_file(const char *path, const char **why) {
-  struct stat st;
-  if (stat(path, &st) != 0) return nullptr;
-  if (!S_ISREG(st.st_mode)) {
-    *why = kNotRegular;
-    return nullptr;
+int debug_load_file(const char *path, dictionary **dict, const char **why) {
+  found f;
+  const char *walked = nullptr;
+  *dict = nullptr;
+  if (debug_walk(nullptr, path, strlen(path), &f, &walked) != 0) {
+    if (walked == kUnsafe) *why = walked;
+    return -1;
   }
-  return iniparser_load(path);
+  if (!S_ISREG(f.st.st_mode)) {
+    *why = kNotRegular;
+    return 0;
+  }
+  errno = 0;
+  *dict = debug_load_fd(f.obj.fd);
+  if (*dict || errno != ENOENT) return 0;
+  *why = kNoProc;
+  return -1;
 }
 
 int8_t narrow8(long v) {

@@ -5,6 +5,7 @@
 #include <iniparser.h>
 
 #include "debug_config.h"
+#include "find_file.h"
 
 namespace debugcfg {
 
@@ -19,14 +20,12 @@ struct dict_guard {
   dict_guard &operator=(const dict_guard &) = delete;
 };
 
-// What a store or a load reports when the path names a FIFO, a device, a
-// socket or a folder: iniparser would wait or spin on it for ever.
-constexpr const char *kNotRegular = "not a regular file";
-
-// Loads the file at path through iniparser, as iniparser_load() does, but
-// only when path names a regular file (through links); otherwise returns
-// nullptr, and sets *why to kNotRegular when something else is there.
-dictionary *debug_load_file(const char *path, const char **why);
+// Finds the file at path and loads it through iniparser. Returns -1 when
+// it can't be reached (no file, a folder that can't be searched, a link
+// not followed: *why set to kUnsafe, or /proc missing: kNoProc); else 0,
+// with *dict null where iniparser can't load it or, *why set to
+// kNotRegular, something other than a regular file is there.
+int debug_load_file(const char *path, dictionary **dict, const char **why);
 
 // Keeps the low 8 bits of v, read back as signed: 200 gives -56.
 int8_t narrow8(long v);

@@ -29,6 +29,7 @@ constexpr const char *no_memory = "Memory malloc failed...\r";
 constexpr const char *bad_command = "not this the cmd: %s";
 constexpr const char *open_failed = "open config file failed!";
 constexpr const char *save_failed = "save config file failed: %s\r\n";
+constexpr const char *stored_unsynced = "save config file: stored, but the folder was not synced: %s\r\n";
 
 }  // namespace debugcfg::text
 

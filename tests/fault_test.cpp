@@ -33,21 +33,45 @@ std::vector<std::string> strace(std::vector<std::string> flags) {
   return w;
 }
 
-TEST(Faults, FailedStoreLeavesTheFileAndSaysWhy) {
+// Runs the tool as "$@" in a shell script, with what else it does in the
+// private root, as another process would.
+std::vector<std::string> around(const std::string &script, std::vector<std::string> tool = {}) {
+  std::vector<std::string> w = {"/bin/sh", "-c", script, "sh"};
+  w.insert(w.end(), tool.begin(), tool.end());
+  return w;
+}
+
+TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
   if (sandbox::emulated()) GTEST_SKIP() << "strace faults run on the host build";
   const struct {
     const char *name;
-    std::vector<std::string> flags;
+    std::vector<std::string> wrapper;
     bool read_only;
-    const char *why;
+    std::string says;  // the line before the report
+    bool stored;       // the write took place
+    const char *edit;  // what a process that takes no turn appends meanwhile
   } cases[] = {
-      {"fsync fails", {"-e", "inject=fsync:error=EIO"}, false, "Input/output error"},
-      {"rename fails", {"-e", "inject=rename,renameat,renameat2:error=EIO"}, false,
-       "Input/output error"},
-      {"disk full", {"-e", "inject=write:error=ENOSPC:when=1"}, false, "No space left on device"},
-      {"short write", {"-e", "inject=write:retval=3:when=1"}, false,
-       "written text does not read back"},
-      {"read-only filesystem", {}, true, "Read-only file system"},
+      {"fsync fails", strace({"-e", "inject=fsync:error=EIO"}), false,
+       "save config file failed: Input/output error", false, ""},
+      {"rename fails", strace({"-e", "inject=rename,renameat,renameat2:error=EIO"}), false,
+       "save config file failed: Input/output error", false, ""},
+      {"disk full", strace({"-e", "inject=write:error=ENOSPC:when=1"}), false,
+       "save config file failed: No space left on device", false, ""},
+      {"short write", strace({"-e", "inject=write:retval=3:when=1"}), false,
+       "save config file failed: written text does not read back", false, ""},
+      {"read-only filesystem", {}, true, "save config file failed: Read-only file system", false, ""},
+      {"file-size limit", around("ulimit -f 0; exec \"$@\""), false,
+       "save config file failed: File too large", false, ""},
+      {"lock held past the wait (the alarm comes early)",
+       around("flock /quarn_etc sleep 4 >/dev/null & sleep 1; "
+              "exec timeout --preserve-status -s ALRM 1 \"$@\""),
+       false, "save config file failed: waited 30 s for the folder's lock", false, ""},
+      {"folder sync fails after the rename", strace({"-e", "inject=fsync:error=EIO:when=2"}), false,
+       "save config file: stored, but the folder was not synced: Input/output error", true, ""},
+      {"another process appends while the write syncs",
+       around("\"$@\" & sleep 1; echo 'k = 1' >> /quarn_etc/debug.cfg; wait $!",
+              strace({"-e", "inject=fsync:delay_enter=2000000:when=1"})),
+       false, "", true, "k = 1\n"},
   };
   fixture f;
   for (const auto &c : cases) {
@@ -56,12 +80,45 @@ TEST(Faults, FailedStoreLeavesTheFileAndSaysWhy) {
     testutil::write_file(etc.path("debug.cfg"), f.before);
     sandbox::options opt;
     opt.read_only = c.read_only;
-    if (!c.flags.empty()) opt.wrapper = strace(c.flags);
+    opt.wrapper = c.wrapper;
     sandbox::result r = sandbox::run(etc.dir, {"write", "Type1", "5"}, opt);
-    EXPECT_EQ(r.out, std::string("save config file failed: ") + c.why + "\r\n" + f.report_before);
+    std::string says = c.says.empty() ? "" : c.says + "\r\n";
+    EXPECT_EQ(r.out, says + (c.stored ? f.report_after : f.report_before));
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), f.before);
+    EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), (c.stored ? f.after : f.before) + c.edit);
     EXPECT_EQ(testutil::list_dir(etc.dir), std::vector<std::string>{"debug.cfg"});
+  }
+}
+
+TEST(Faults, AFolderSwappedMidWriteLeadsNowhereElse) {
+  if (sandbox::emulated()) GTEST_SKIP() << "strace delays run on the host build";
+  const struct {
+    const char *delay;  // where the write waits while the folder is swapped
+    const char *says;
+    bool stored;        // in the folder the write had found
+  } cases[] = {
+      {"inject=flock:delay_exit=2000000",
+       "save config file failed: unsafe link or folder on the path\r\n", false},
+      {"inject=fsync:delay_enter=2000000:when=1", "", true},
+  };
+  fixture f;
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.delay);
+    testutil::scratch etc;
+    testutil::write_file(etc.path("debug.cfg"), f.before);
+    // Root's link leads into account 1000's folder, which the account
+    // swaps for its own link to a folder of root's.
+    sandbox::options opt;
+    opt.wrapper = around(
+        "cd /quarn_etc && mkdir data victim && mv debug.cfg data && chown -R 1000 data && "
+        "ln -s data/debug.cfg debug.cfg && echo root > victim/debug.cfg && "
+        "{ \"$@\" & sleep 1; mv data old && ln -s victim data && chown -h 1000 data; wait $!; }",
+        strace({"-e", c.delay}));
+    sandbox::result r = sandbox::run(etc.dir, {"write", "Type1", "5"}, opt);
+    EXPECT_EQ(r.out, c.says + std::string("open config file failed!"));
+    EXPECT_EQ(testutil::read_file(etc.path("old/debug.cfg")), c.stored ? f.after : f.before);
+    EXPECT_EQ(testutil::list_dir(etc.path("victim")), std::vector<std::string>{"debug.cfg"});
+    EXPECT_EQ(testutil::read_file(etc.path("victim/debug.cfg")), "root\n");
   }
 }
 
@@ -70,7 +127,7 @@ TEST(Faults, ReportLostOnAFullDiskIsNotSuccess) {
   testutil::scratch etc;
   testutil::write_file(etc.path("debug.cfg"), f.before);
   sandbox::options opt;
-  opt.wrapper = {"/bin/sh", "-c", "exec \"$@\" >/dev/full", "sh"};
+  opt.wrapper = around("exec \"$@\" >/dev/full");
   for (auto args : {std::vector<std::string>{"read", "x"}, {"write", "Type1", "5"}, {"help"}}) {
     SCOPED_TRACE(args[0]);
     EXPECT_EQ(sandbox::run(etc.dir, args, opt).status, 255);

@@ -73,27 +73,41 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
   std::string too_long = "[sys]\nType1 = 1 ;" + std::string(1022 - 12, 'x') + "\n";
   const struct {
     const char *name;
-    std::string text;  // empty: the path is a folder
+    const char *path;  // what the store is given
+    const char *real;  // where the text is; nullptr: the path is a folder
+    std::string text;
     const char *why;
   } cases[] = {
-      {"not a regular file", "", "not a regular file"},
-      {"text iniparser cannot load", "[sys]\nType1\n", "file does not load"},
-      {"new line past iniparser's limit", too_long, "line too long"},
+      {"not a regular file", "debug.cfg", nullptr, "", "not a regular file"},
+      {"text iniparser cannot load", "debug.cfg", "debug.cfg", "[sys]\nType1\n",
+       "file does not load"},
+      {"new line past iniparser's limit", "debug.cfg", "debug.cfg", too_long, "line too long"},
+      {"another account's link to root's file", "data/debug.cfg", "victim/smb.conf",
+       "[sys]\nType1 = 1\n", "unsafe link or folder on the path"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     testutil::scratch s;
-    if (c.text.empty())
-      ASSERT_EQ(mkdir(s.path("debug.cfg").c_str(), 0755), 0);
+    // Account 1000's folder, with its link to a file of root's beside a
+    // file that looks like a temporary one.
+    ASSERT_EQ(mkdir(s.path("victim").c_str(), 0700), 0);
+    testutil::write_file(s.path("victim/.smb.conf.tmp"), "root's");
+    ASSERT_EQ(mkdir(s.path("data").c_str(), 0755), 0);
+    ASSERT_EQ(symlink("../victim/smb.conf", s.path("data/debug.cfg").c_str()), 0);
+    ASSERT_EQ(chown(s.path("data").c_str(), 1000, 1000), 0);
+    ASSERT_EQ(lchown(s.path("data/debug.cfg").c_str(), 1000, 1000), 0);
+    if (c.real)
+      testutil::write_file(s.path(c.real), c.text, 0600);
     else
-      testutil::write_file(s.path("debug.cfg"), c.text);
-    stored r = store(s.path("debug.cfg"), -128);
+      ASSERT_EQ(mkdir(s.path(c.path).c_str(), 0755), 0);
+    stored r = store(s.path(c.path), -128);
     EXPECT_EQ(r.rc, -1);
     EXPECT_EQ(r.why, c.why);
-    if (!c.text.empty()) {
-      EXPECT_EQ(testutil::read_file(s.path("debug.cfg")), c.text);
+    if (c.real) {
+      EXPECT_EQ(testutil::read_file(s.path(c.real)), c.text);
     }
     EXPECT_NE(access(s.path(".debug.cfg.tmp").c_str(), F_OK), 0);
+    EXPECT_TRUE(testutil::exists(s.path("victim/.smb.conf.tmp")));
   }
 }
 
