@@ -22,6 +22,8 @@ namespace debugcfg {
 namespace {
 
 constexpr unsigned kTurnSeconds = 30;
+constexpr const char *kNoTurn = "waited 30 s for the folder's lock";
+static_assert(kTurnSeconds == 30, "kNoTurn names the wait");
 constexpr int kTries = 3;
 
 // Removes the temporary file unless it has become the configuration file.
@@ -224,7 +226,7 @@ const char *take_turn(int fd) {
   int err = errno;
   alarm(0);
   if (rc == 0) return nullptr;
-  return err == EINTR ? "waited 30 s for the folder's lock" : strerror(err);
+  return err == EINTR ? kNoTurn : strerror(err);
 }
 
 const char *store(const char *path, int8_t type1, bool *stored) {
