@@ -16,21 +16,29 @@ constexpr int kMaxLinks = 40;
 bool unsafe(uid_t lead, uid_t to) { return lead != 0 && lead != to; }
 
 int open_root(fd_guard *here) {
-  here->reset(open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  here->reset(openat(AT_FDCWD, "/", O_PATH | O_DIRECTORY | O_CLOEXEC));
   return here->fd;
+}
+
+// True when no account but root and this one can change what the names in
+// the folder open at dir lead to, so that a name there may be opened.
+bool trusted(int dir) {
+  struct stat st;
+  return stat_fd(dir, &st) == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+         (st.st_uid == 0 || st.st_uid == geteuid());
 }
 
 // The name under which /proc opens the object at fd again.
 void fd_name(int fd, char (&name)[32]) { snprintf(name, sizeof name, "/proc/self/fd/%d", fd); }
 
-// debug_walk() with its failures as -1 and errno, or -2 for an unsafe step.
-int walk(const found *from, const char *path, size_t len, found *out) {
+// debug_walk() with its failure as the reason, or null.
+const char *walk(const found *from, const char *path, size_t len, found *out) {
   // The path left to follow, in one buffer while a link's text and what
   // follows it go into the other.
   char todo[2][PATH_MAX];
   int cur = 0;
   errno = ENAMETOOLONG;
-  if (len >= PATH_MAX) return -1;
+  if (len >= PATH_MAX) return errno_text();
   memcpy(todo[0], path, len);
   todo[0][len] = '\0';
   const char *p = todo[0];
@@ -40,73 +48,106 @@ int walk(const found *from, const char *path, size_t len, found *out) {
   if (from && *p != '/') {
     here.reset(openat(from->obj.fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
     lead = from->st.st_uid;
-  } else if (open_root(&here) < 0 || fstat(here.fd, &st) != 0) {
-    return -1;
+  } else if (open_root(&here) < 0 || stat_fd(here.fd, &st) != 0) {
+    return errno_text();
   } else {
     lead = st.st_uid;
   }
   for (int links = 0;;) {
-    while (*p == '/') ++p;
+    // Empty names and "." are no steps, as for the kernel; a path that
+    // ends in "/" or "/." names the folder reached, as its ".".
+    while (*p == '/' || (p[0] == '.' && (p[1] == '/' || p[1] == '\0'))) ++p;
     size_t n = 0;
     while (p[n] && p[n] != '/') ++n;
-    errno = n ? ENAMETOOLONG : EISDIR;
-    if (n == 0 || n > NAME_MAX) return -1;
+    errno = ENAMETOOLONG;
+    if (n > NAME_MAX) return errno_text();
+    if (n == 0) p = ".", n = 1;
     memcpy(out->name, p, n);
     out->name[n] = '\0';
     p += n;
 
     fd_guard next(openat(here.fd, out->name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (next.fd < 0 || fstat(next.fd, &st) != 0) return -1;
-    if (unsafe(lead, st.st_uid)) return -2;
+    if (next.fd < 0 || stat_fd(next.fd, &st) != 0) return errno_text();
+    if (unsafe(lead, st.st_uid)) return kUnsafe;
     lead = st.st_uid;
     if (S_ISLNK(st.st_mode)) {
       char *link = todo[cur ^ 1];
       ssize_t got = readlinkat(next.fd, "", link, PATH_MAX);
-      if (got < 0) return -1;
+      if (got < 0) return errno_text();
       size_t rest = strlen(p) + 1;
       errno = ELOOP;
-      if (++links > kMaxLinks) return -1;
+      if (++links > kMaxLinks) return errno_text();
       errno = ENAMETOOLONG;
-      if (static_cast<size_t>(got) + rest > PATH_MAX) return -1;
+      if (static_cast<size_t>(got) + rest > PATH_MAX) return errno_text();
       memcpy(link + got, p, rest);
       p = link;
       cur ^= 1;
-      if (*p == '/' && open_root(&here) < 0) return -1;
+      if (*p == '/' && open_root(&here) < 0) return errno_text();
       continue;
     }
     if (*p == '\0') {
       out->dir.reset(here.release());
       out->obj.reset(next.release());
       out->st = st;
-      return 0;
+      return nullptr;
     }
     errno = ENOTDIR;
-    if (!S_ISDIR(st.st_mode)) return -1;
+    if (!S_ISDIR(st.st_mode)) return errno_text();
     here.reset(next.release());
   }
 }
 
 }  // namespace
 
+const char *errno_text() { return strerror(errno); }
+
 int debug_walk(const found *from, const char *path, size_t len, found *out, const char **why) {
-  int rc = walk(from, path, len, out);
-  if (rc == 0) return 0;
-  *why = rc == -2 ? kUnsafe : strerror(errno);
-  return -1;
+  *why = walk(from, path, len, out);
+  return *why ? -1 : 0;
 }
 
-int debug_reopen(int fd, int flags, const char **why) {
+int debug_open_found(const found &f, const char **why) {
   char name[32];
-  fd_name(fd, name);
-  int f = open(name, flags | O_CLOEXEC);
-  if (f < 0) *why = errno == ENOENT ? kNoProc : strerror(errno);
-  return f;
+  fd_name(f.obj.fd, name);
+  int fd = openat(AT_FDCWD, name, O_RDONLY | O_CLOEXEC);
+#if DEBUG_INIPARSER_LOAD_FILE
+  // Where only root or this account can change the folder, its name for
+  // the file is as good as /proc's.
+  if (fd < 0 && errno == ENOENT && trusted(f.dir.fd))
+    fd = openat(f.dir.fd, f.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+#endif
+  if (fd < 0) *why = errno == ENOENT ? kNoProc : errno_text();
+  return fd;
 }
 
-dictionary *debug_load_fd(int fd) {
-  char name[32];
-  fd_name(fd, name);
-  return iniparser_load(name);
+#if DEBUG_INIPARSER_LOAD_FILE
+dictionary *debug_load(int /*dir*/, const char * /*name*/, int fd, const char *shown,
+                       const char ** /*why*/) {
+  // The stream starts where the shared offset stands, which no read of
+  // the tool's moves from the start.
+  int own = dup(fd);
+  FILE *in = own >= 0 ? fdopen(own, "r") : nullptr;
+  if (!in) {
+    if (own >= 0) close(own);
+    return nullptr;
+  }
+  dictionary *d = iniparser_load_file(in, shown);
+  fclose(in);
+  return d;
 }
+#else
+dictionary *debug_load(int dir, const char *name, int fd, const char * /*shown*/,
+                       const char **why) {
+  char proc[32];
+  fd_name(fd, proc);
+  struct stat st;
+  if (fstatat(AT_FDCWD, proc, &st, 0) == 0) return iniparser_load(proc);
+  // Where only root or this account can change the folder, its name for
+  // the file is as good as /proc's.
+  if (trusted(dir) && fchdir(dir) == 0) return iniparser_load(name);
+  *why = kNoProc;
+  return nullptr;
+}
+#endif
 
 }  // namespace debugcfg

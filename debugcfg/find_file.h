@@ -4,6 +4,7 @@
 #ifndef DEBUGCFG_FIND_FILE_H
 #define DEBUGCFG_FIND_FILE_H
 
+#include <fcntl.h>
 #include <limits.h>
 #include <stddef.h>
 #include <sys/stat.h>
@@ -32,6 +33,10 @@ struct fd_guard {
   }
 };
 
+// fstat() as fstatat() with AT_EMPTY_PATH, which takes an O_PATH descriptor
+// from Linux 2.6.39 on, whatever the C library makes of fstat().
+inline int stat_fd(int fd, struct stat *st) { return fstatat(fd, "", st, AT_EMPTY_PATH); }
+
 // Where a walk ended: the folder that holds the last name, what that name
 // names (never a link), and the name itself. Both descriptors are O_PATH.
 struct found {
@@ -47,21 +52,32 @@ constexpr const char *kUnsafe = "unsafe link or folder on the path";
 // What a store or a load reports when the path names a FIFO, a device, a
 // socket or a folder: iniparser would wait or spin on it for ever.
 constexpr const char *kNotRegular = "not a regular file";
-// The found file is handed on by its /proc/self/fd name, and there is none.
+// The found file can be handed on by no name: /proc is not mounted, and
+// another account could change its folder.
 constexpr const char *kNoProc = "/proc is not mounted";
+
+// The text of errno, as every failure of a system call is told.
+const char *errno_text();
 
 // Follows the first len bytes of path, through links (40 at most), from
 // `from`'s object, or from "/" when from is null or the path is absolute.
-// Returns 0, or -1 with *why set to kUnsafe or to errno's text.
+// Empty names and "." are skipped; a path that ends in "/" ends at the
+// folder reached, found as its ".". Returns 0, or -1 with *why set to
+// kUnsafe or to errno's text.
 int debug_walk(const found *from, const char *path, size_t len, found *out, const char **why);
 
-// Opens the object open at fd again with flags, through /proc. Returns the
-// descriptor, or -1 with *why set (kNoProc, or errno's text).
-int debug_reopen(int fd, int flags, const char **why);
+// Opens the found regular file for reading again through /proc or, where
+// /proc is not mounted and iniparser takes a stream, by its name in a
+// folder that only root or this account can change. Returns the
+// descriptor, or -1 with *why set (kNoProc where neither can be done).
+int debug_open_found(const found &f, const char **why);
 
-// Loads the regular file open at fd through iniparser, which loads only by
-// name; errno is ENOENT after a null result only where /proc is not there.
-dictionary *debug_load_fd(int fd);
+// Loads through iniparser the regular file open at fd (for an iniparser
+// that takes no stream, an O_PATH descriptor will do), which is `name` in
+// the folder open at dir; iniparser's messages call it `shown` where it
+// takes a stream. Returns null where it does not load, with *why set to
+// kNoProc where the file could be handed over by no name.
+dictionary *debug_load(int dir, const char *name, int fd, const char *shown, const char **why);
 
 }  // namespace debugcfg
 

@@ -1,6 +1,5 @@
 #include "ini_edit.h"
 
-#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -12,9 +11,11 @@ namespace {
 // most kLineSize - 2 bytes before its newline.
 constexpr int kLineSize = 1024;
 
-bool is_space(char c) { return isspace(static_cast<unsigned char>(c)) != 0; }
+// isspace() and tolower() as the C locale has them, the one the tool and
+// iniparser run in (nothing calls setlocale).
+__attribute__((noinline)) bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-char lower(char c) { return static_cast<char>(tolower(static_cast<unsigned char>(c))); }
+__attribute__((noinline)) char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
 
 bool same_nocase(const char *s, size_t n, const char *word) {
   if (strlen(word) != n) return false;

@@ -1,6 +1,5 @@
 #include "record.h"
 
-#include <errno.h>
 #include <limits.h>
 #include <stdio.h>
 #include <string.h>
@@ -40,10 +39,17 @@ int debug_load_file(const char *path, dictionary **dict, const char **why) {
     *why = kNotRegular;
     return 0;
   }
-  errno = 0;
-  *dict = debug_load_fd(f.obj.fd);
-  if (*dict || errno != ENOENT) return 0;
-  *why = kNoProc;
+  // A file this account can't open loads as one that does not parse.
+  const char *failed = nullptr;
+#if DEBUG_INIPARSER_LOAD_FILE
+  fd_guard in(debug_open_found(f, &failed));
+  int fd = in.fd;
+#else
+  int fd = f.obj.fd;
+#endif
+  if (fd >= 0) *dict = debug_load(f.dir.fd, f.name, fd, path, &failed);
+  if (failed != kNoProc) return 0;
+  *why = failed;
   return -1;
 }
 

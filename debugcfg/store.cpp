@@ -9,6 +9,9 @@
 #include <string.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <linux/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <iniparser.h>
@@ -21,9 +24,11 @@ namespace debugcfg {
 
 namespace {
 
-constexpr unsigned kTurnSeconds = 30;
-constexpr const char *kNoTurn = "waited 30 s for the folder's lock";
+constexpr int kTurnSeconds = 30;
+constexpr const char *kNoTurn = "waited 30 s for the writers' lock";
 static_assert(kTurnSeconds == 30, "kNoTurn names the wait");
+constexpr int kStepMilliseconds = 10;
+constexpr int kSteps = kTurnSeconds * 1000 / kStepMilliseconds;
 constexpr int kTries = 3;
 
 // Removes the temporary file unless it has become the configuration file.
@@ -45,42 +50,21 @@ struct quiet_iniparser {
   ~quiet_iniparser() { iniparser_set_error_callback(nullptr); }
 };
 
-const char *errno_text() { return strerror(errno); }
-
 constexpr const char *kNoVerify = "new text does not verify";
 constexpr const char *kChanged = "file kept changing while it was stored";
+constexpr const char *kMountPoint = "file is a mount point";
+constexpr const char *kBadLock = "unsafe lock file";
 
-int read_all(int fd, size_t hint, text_buf *buf) {
-  size_t cap = hint + 1;
-  buf->data = static_cast<char *>(malloc(cap));
+// Reads what fd holds, up to limit + 1 bytes: more than limit says the
+// file is longer than it was taken to be. Like every read and write of the
+// store it leaves the offset at 0, where a stream of the file starts.
+int read_upto(int fd, size_t limit, text_buf *buf) {
+  buf->data = static_cast<char *>(malloc(limit + 1));
   buf->len = 0;
   if (!buf->data) return -1;
-  for (;;) {
-    if (buf->len == cap) {
-      char *grown = static_cast<char *>(realloc(buf->data, cap * 2));
-      if (!grown) return -1;
-      buf->data = grown;
-      cap *= 2;
-    }
-    ssize_t got = read(fd, buf->data + buf->len, cap - buf->len);
-    if (got < 0 && errno == EINTR) continue;
+  for (ssize_t got = 1; got > 0 && buf->len <= limit; buf->len += static_cast<size_t>(got)) {
+    got = pread(fd, buf->data + buf->len, limit + 1 - buf->len, static_cast<off_t>(buf->len));
     if (got < 0) return -1;
-    if (got == 0) return 0;
-    buf->len += static_cast<size_t>(got);
-  }
-}
-
-int write_all(int fd, const char *p, size_t n) {
-  while (n > 0) {
-    ssize_t put = write(fd, p, n);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return -1;
-    if (put == 0) {
-      errno = EIO;
-      return -1;
-    }
-    p += put;
-    n -= static_cast<size_t>(put);
   }
   return 0;
 }
@@ -91,6 +75,7 @@ bool same_but(const dictionary *before, const dictionary *after, const char *cha
               const char *want, const char *section) {
   static const char missing[1] = "";
   bool saw = false;
+  long kept = 0;  // entries of `after` found unchanged in `before`
   for (decltype(after->size) i = 0; i < after->size; ++i) {
     const char *key = after->key[i];
     const char *val = after->val[i];
@@ -100,49 +85,60 @@ bool same_but(const dictionary *before, const dictionary *after, const char *cha
       saw = true;
       continue;
     }
-    const char *old = dictionary_get(before, key, missing);
+    const char *old = iniparser_getstring(before, key, missing);
     if (old == missing) {
       if (strcmp(key, section) == 0 && !val) continue;
       return false;
     }
     if (!old != !val || (old && strcmp(old, val) != 0)) return false;
+    ++kept;
   }
-  for (decltype(before->size) i = 0; i < before->size; ++i) {
-    const char *key = before->key[i];
-    if (key && strcmp(key, changed) != 0 && dictionary_get(after, key, missing) == missing)
-      return false;
-  }
-  return saw;
+  // Keys are unique, so as many as `before` holds besides `changed` means
+  // every one of them is there.
+  return saw && kept + (iniparser_getstring(before, changed, missing) != missing) ==
+                    static_cast<long>(before->n);
+}
+
+// Null when the file open at fd holds exactly text; else why not.
+const char *reads_back(int fd, const text_buf &text) {
+  text_buf back;
+  if (read_upto(fd, text.len, &back) != 0) return errno_text();
+  if (back.len != text.len || memcmp(back.data, text.data, text.len) != 0)
+    return "written text does not read back";
+  return nullptr;
 }
 
 // Reads the written file back: its bytes must be the new text, and
 // iniparser must take from it the old entries with only sys:type1 changed.
-const char *verify(int fd, const text_buf &text, const dictionary *before, const char *want) {
-  text_buf back;
-  if (lseek(fd, 0, SEEK_SET) != 0 || read_all(fd, text.len, &back) != 0) return errno_text();
-  if (back.len != text.len || memcmp(back.data, text.data, text.len) != 0)
-    return "written text does not read back";
-  dict_guard after(debug_load_fd(fd));
-  if (!after.d) return "new text does not load";
+const char *verify(const found &f, const char *tmp, int fd, const text_buf &text,
+                   const dictionary *before, const char *want) {
+  if (const char *bad = reads_back(fd, text)) return bad;
+  const char *why = "new text does not load";
+  dict_guard after(debug_load(f.dir.fd, tmp, fd, tmp, &why));
+  if (!after.d) return why;
   if (!same_but(before, after.d, "sys:type1", want, "sys")) return kNoVerify;
   return nullptr;
 }
 
-// True when the file no longer is what was read: replaced, or changed in
-// place by a process that takes no turn. Only the access time, which
-// reading it may move, is left out.
-bool changed(const found &f) {
-  struct stat now = f.st;
+// True when the file no longer is what was read: replaced, given another
+// owner or mode, or changed in place by a process that takes no turn. Its
+// bytes are compared, not its size and times: they tell all those could,
+// and also a change within one tick of a coarse clock, which leaves every
+// time as it was.
+bool changed(const found &f, int in, const text_buf &old) {
+  struct stat now;
   if (fstatat(f.dir.fd, f.name, &now, AT_SYMLINK_NOFOLLOW) != 0) return true;
-  now.st_atim = f.st.st_atim;
-  return memcmp(&now, &f.st, sizeof now) != 0;
+  const struct stat &was = f.st;
+  return now.st_dev != was.st_dev || now.st_ino != was.st_ino || now.st_mode != was.st_mode ||
+         now.st_uid != was.st_uid || now.st_gid != was.st_gid || reads_back(in, old) != nullptr;
 }
 
 // Puts text in place of the found file, through tmp beside it, with the
 // file's owner, group and mode, once it reads back and verifies and the
 // file is still the one read. *stored says the rename took place.
-const char *replace(const found &f, const char *tmp, const text_buf &text,
-                    const dictionary *before, const char *want, bool *stored) {
+const char *replace(const found &f, const char *tmp, const text_buf &text, int in,
+                    const text_buf &old, const dictionary *before, const char *want,
+                    bool *stored) {
   fd_guard dir(openat(f.dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.fd < 0) return errno_text();
   fd_guard out(openat(f.dir.fd, tmp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
@@ -151,16 +147,20 @@ const char *replace(const found &f, const char *tmp, const text_buf &text,
   // A new file may take its group from a setgid folder or a grpid mount:
   // what it was given, not who this process is, says what to change.
   struct stat made;
-  if (fstat(out.fd, &made) != 0) return errno_text();
+  if (stat_fd(out.fd, &made) != 0) return errno_text();
   if ((made.st_uid != f.st.st_uid || made.st_gid != f.st.st_gid) &&
       fchown(out.fd, f.st.st_uid, f.st.st_gid) != 0)
     return errno_text();
   if (fchmod(out.fd, f.st.st_mode & 07777) != 0) return errno_text();
-  if (write_all(out.fd, text.data, text.len) != 0) return errno_text();
+  // A short write fails the read-back below.
+  if (pwrite(out.fd, text.data, text.len, 0) < 0) return errno_text();
   if (fsync(out.fd) != 0) return errno_text();
-  if (const char *bad = verify(out.fd, text, before, want)) return bad;
-  if (changed(f)) return kChanged;
-  if (renameat(f.dir.fd, tmp, f.dir.fd, f.name) != 0) return errno_text();
+  if (const char *bad = verify(f, tmp, out.fd, text, before, want)) return bad;
+  if (changed(f, in, old)) return kChanged;
+  // A file mounted over the name can't be replaced; only a bind mount from
+  // its own file system gets this far.
+  if (renameat(f.dir.fd, tmp, f.dir.fd, f.name) != 0)
+    return errno == EBUSY ? kMountPoint : errno_text();
   cleanup.name = nullptr;
   *stored = true;
   // The new text is in place; without this it may not survive a power cut.
@@ -168,10 +168,9 @@ const char *replace(const found &f, const char *tmp, const text_buf &text,
   return nullptr;
 }
 
-// One store of the file found under the lock; kChanged when another
-// process changed it meanwhile, and the store may start again.
+// One store of the regular file found under the lock; kChanged when
+// another process changed it meanwhile, and the store may start again.
 const char *store_found(const found &f, int8_t type1, bool *stored) {
-  if (!S_ISREG(f.st.st_mode)) return kNotRegular;
   char tmp[NAME_MAX + 8];
   snprintf(tmp, sizeof tmp, ".%s.tmp", f.name);
   // Holding the lock, a temporary file of the file's owner, or of this
@@ -183,75 +182,129 @@ const char *store_found(const found &f, int8_t type1, bool *stored) {
     unlinkat(f.dir.fd, tmp, 0);
 
   const char *why = nullptr;
-  fd_guard in(debug_reopen(f.obj.fd, O_RDONLY, &why));
+  fd_guard in(debug_open_found(f, &why));
   if (in.fd < 0) return why;
   text_buf old;
-  if (read_all(in.fd, static_cast<size_t>(f.st.st_size), &old) != 0) return errno_text();
-  dict_guard before(debug_load_fd(in.fd));
-  if (!before.d) return "file does not load";
+  auto size = static_cast<size_t>(f.st.st_size);
+  if (read_upto(in.fd, size, &old) != 0) return errno_text();
+  if (old.len > size) return kChanged;
+  why = "file does not load";
+  dict_guard before(debug_load(f.dir.fd, f.name, in.fd, f.name, &why));
+  if (!before.d) return why;
 
   char want[8];
   snprintf(want, sizeof want, "%d", type1);
   // The editor reads lines as iniparser 4.1 does; where the iniparser that
   // runs here reads them otherwise, a [sys] block of its own at the end is
   // read alike by every release. Only iniparser's reading decides.
+  // The block is also the way out where the line, edited, would be longer
+  // than iniparser takes.
   for (int append_block = 0; append_block < 2; ++append_block) {
     text_buf text;
-    if (ini_set_entry(old.data, old.len, "sys", "Type1", want, append_block != 0, &text, &why) != 0)
-      return append_block ? kNoVerify : why;
+    if (ini_set_entry(old.data, old.len, "sys", "Type1", want, append_block != 0, &text, &why) != 0) {
+      if (append_block) return why;
+      continue;
+    }
     if (text.len == old.len && memcmp(text.data, old.data, old.len) == 0) {
       const char *now = entry_text(before.d, "sys:type1");
       if (now && strcmp(now, want) == 0) return nullptr;
       continue;
     }
-    why = replace(f, tmp, text, before.d, want, stored);
+    why = replace(f, tmp, text, in.fd, old, before.d, want, stored);
     if (why != kNoVerify) return why;
   }
   return kNoVerify;
 }
 
-void on_alarm(int /*signal*/) {}
-
-// Waits for this writer's turn on the folder's lock, kTurnSeconds at most:
-// the alarm, caught without SA_RESTART, ends the wait. A file-size limit
-// from now on fails a write with EFBIG, which is told.
+// Waits for this writer's turn on the lock: tries it, then sleeps a step
+// on the monotonic clock, until the steps make kTurnSeconds. No signal is
+// involved, so none that the caller blocked, ignored or set an alarm for
+// changes the wait.
 const char *take_turn(int fd) {
-  struct sigaction sa = {};
-  sa.sa_handler = SIG_IGN;
-  sigaction(SIGXFSZ, &sa, nullptr);
-  sa.sa_handler = on_alarm;
-  sigaction(SIGALRM, &sa, nullptr);
-  alarm(kTurnSeconds);
-  int rc = flock(fd, LOCK_EX);
-  int err = errno;
-  alarm(0);
-  if (rc == 0) return nullptr;
-  return err == EINTR ? kNoTurn : strerror(err);
+  for (int step = 0; flock(fd, LOCK_EX | LOCK_NB) != 0; ++step) {
+    if (errno != EWOULDBLOCK) return errno_text();
+    if (step == kSteps) return kNoTurn;
+    struct timespec wait = {0, kStepMilliseconds * 1000000L};
+    nanosleep(&wait, nullptr);
+  }
+  return nullptr;
+}
+
+// Opens the writers' lasting lock file of the found file, .<name>.lock
+// beside it, made empty and 0600 with the file's owner and group, so that
+// only the accounts that may write the file can hold it, and readers
+// never can. Whatever else stands at that name (a link, a FIFO, a folder,
+// a hard link, another account's file) is refused, never followed or
+// changed.
+const char *open_lock(const found &f, fd_guard *lock) {
+  char lock_name[NAME_MAX + 8];
+  snprintf(lock_name, sizeof lock_name, ".%s.lock", f.name);
+  lock->reset(openat(f.dir.fd, lock_name,
+                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
+  if (lock->fd < 0) return errno == ELOOP || errno == EISDIR ? kBadLock : errno_text();
+  struct stat st;
+  if (stat_fd(lock->fd, &st) != 0) return errno_text();
+  bool mine = st.st_uid == geteuid();
+  if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || (st.st_mode & 077) != 0 ||
+      (!mine && st.st_uid != f.st.st_uid))
+    return kBadLock;
+  // Made by this account, maybe just now: the file's owner is to hold it.
+  if (mine && (st.st_uid != f.st.st_uid || st.st_gid != f.st.st_gid) &&
+      fchown(lock->fd, f.st.st_uid, f.st.st_gid) != 0)
+    return errno_text();
+  return nullptr;
+}
+
+// The file as it stands once this writer's turn has come, since a writer
+// before it may have replaced it: what its name in its folder now names,
+// if that is still a regular file of the same owner; else kChanged, and
+// the store starts again from the path.
+const char *refresh(found *f) {
+  fd_guard now(openat(f->dir.fd, f->name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  struct stat st;
+  if (now.fd < 0 || stat_fd(now.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
+      st.st_uid != f->st.st_uid)
+    return kChanged;
+  f->obj.reset(now.release());
+  f->st = st;
+  return nullptr;
+}
+
+// True when a file is mounted over the name, which Linux 5.8 and later
+// tell; elsewhere the rename is refused as busy, which says the same.
+// st_dev can't tell it: an overlay gives its files the device of the layer
+// they come from.
+bool mount_point(int fd) {
+#ifdef STATX_ATTR_MOUNT_ROOT
+  struct statx x;
+  return syscall(SYS_statx, fd, "", AT_EMPTY_PATH, 0, &x) == 0 &&
+         (x.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
+#else
+  (void)fd;
+  return false;
+#endif
 }
 
 const char *store(const char *path, int8_t type1, bool *stored) {
   quiet_iniparser quiet;
-  const char *why = nullptr;
-  // Every writer names the same path, so a lock on the folder that holds it
-  // makes them all take turns; no store ever replaces that folder, so a
-  // writer that waited holds a lock that still counts.
-  const char *slash = strrchr(path, '/');
-  found folder;
-  if (debug_walk(nullptr, path, static_cast<size_t>(slash - path), &folder, &why) != 0)
-    return why;
-  fd_guard lock(openat(folder.obj.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (lock.fd < 0) return errno_text();
-  if (const char *late = take_turn(lock.fd)) return late;
-
-  // Whatever the name names once the lock is held, through however many
-  // links, is the file read and replaced; the links stay as they are.
-  for (int tries = 0; tries < kTries; ++tries) {
+  // A file-size limit from now on fails a write with EFBIG, which is told.
+  signal(SIGXFSZ, SIG_IGN);
+  // Writers of a file take turns on the lock file beside it, which no
+  // store ever replaces, so a writer that waited holds a lock that still
+  // counts. The file it leads to, through however many links, is read and
+  // replaced; the links stay as they are.
+  const char *why = kChanged;
+  for (int tries = 0; tries < kTries && why == kChanged; ++tries) {
     found file;
-    if (debug_walk(&folder, slash + 1, strlen(slash + 1), &file, &why) != 0) return why;
-    why = store_found(file, type1, stored);
-    if (why != kChanged) return why;
+    fd_guard lock;
+    if (debug_walk(nullptr, path, strlen(path), &file, &why) != 0) return why;
+    if (!S_ISREG(file.st.st_mode)) return kNotRegular;
+    if (mount_point(file.obj.fd)) return kMountPoint;
+    if ((why = open_lock(file, &lock)) || (why = take_turn(lock.fd))) return why;
+    why = refresh(&file);
+    if (!why) why = store_found(file, type1, stored);
   }
-  return kChanged;
+  return why;
 }
 
 }  // namespace

@@ -8,12 +8,12 @@ namespace debugcfg {
 
 // Replaces the value of the file's effective sys:Type1 with type1, leaving
 // every other byte as it was; writes nothing when the text would not change
-// and iniparser already reads type1 from it. path is absolute; what it
-// names, found safely once the store holds the lock on its folder, is the
-// file replaced, and a link keeps its link. Stores of the same path take
-// turns, waiting 30 s at most. Returns 0; -1 with *why set to the reason,
-// the file then as it was; or 1 with *why set when the new file is in
-// place but its folder could not be synced.
+// and iniparser already reads type1 from it. path is absolute; the file it
+// names, found safely, is the file replaced, and a link keeps its link.
+// Stores of the same file take turns on the lock file beside it, waiting
+// 30 s at most. Returns 0; -1 with *why set to the reason, the file then
+// as it was; or 1 with *why set when the new file is in place but its
+// folder could not be synced.
 int debug_store_type1(const char *path, int8_t type1, const char **why);
 
 }  // namespace debugcfg

@@ -56,6 +56,10 @@ TEST(Store, KeepsLinkOwnerGroupAndModeAndRemovesLeftovers) {
     EXPECT_EQ(st.st_gid, c.gid);
     EXPECT_EQ(testutil::read_file(s.path("real.cfg")), "[sys]\nType1=7\n");
     EXPECT_NE(access(s.path(".real.cfg.tmp").c_str(), F_OK), 0);
+    ASSERT_EQ(stat(s.path(".real.cfg.lock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    EXPECT_EQ(st.st_uid, c.uid);
+    EXPECT_EQ(st.st_size, 0);
   }
 }
 
@@ -70,7 +74,6 @@ TEST(Store, WritesNothingWhenTheTextWouldNotChange) {
 }
 
 TEST(Store, RefusesAndLeavesTheFileAsItWas) {
-  std::string too_long = "[sys]\nType1 = 1 ;" + std::string(1022 - 12, 'x') + "\n";
   const struct {
     const char *name;
     const char *path;  // what the store is given
@@ -81,7 +84,8 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
       {"not a regular file", "debug.cfg", nullptr, "", "not a regular file"},
       {"text iniparser cannot load", "debug.cfg", "debug.cfg", "[sys]\nType1\n",
        "file does not load"},
-      {"new line past iniparser's limit", "debug.cfg", "debug.cfg", too_long, "line too long"},
+      {"a link to root's file planted as the lock file", "other.cfg", "other.cfg",
+       "[sys]\nType1 = 1\n", "unsafe lock file"},
       {"another account's link to root's file", "data/debug.cfg", "victim/smb.conf",
        "[sys]\nType1 = 1\n", "unsafe link or folder on the path"},
   };
@@ -94,6 +98,7 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
     testutil::write_file(s.path("victim/.smb.conf.tmp"), "root's");
     ASSERT_EQ(mkdir(s.path("data").c_str(), 0755), 0);
     ASSERT_EQ(symlink("../victim/smb.conf", s.path("data/debug.cfg").c_str()), 0);
+    ASSERT_EQ(symlink("victim/.smb.conf.tmp", s.path(".other.cfg.lock").c_str()), 0);
     ASSERT_EQ(chown(s.path("data").c_str(), 1000, 1000), 0);
     ASSERT_EQ(lchown(s.path("data/debug.cfg").c_str(), 1000, 1000), 0);
     if (c.real)
@@ -107,7 +112,7 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
       EXPECT_EQ(testutil::read_file(s.path(c.real)), c.text);
     }
     EXPECT_NE(access(s.path(".debug.cfg.tmp").c_str(), F_OK), 0);
-    EXPECT_TRUE(testutil::exists(s.path("victim/.smb.conf.tmp")));
+    EXPECT_EQ(testutil::read_file(s.path("victim/.smb.conf.tmp")), "root's");
   }
 }
 

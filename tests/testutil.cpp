@@ -45,7 +45,9 @@ std::vector<std::string> list_dir(const std::string &dir) {
   std::vector<std::string> names;
   if (DIR *d = opendir(dir.c_str())) {
     while (struct dirent *e = readdir(d))
-      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0) names.push_back(e->d_name);
+      if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0 &&
+          strcmp(e->d_name, ".debug.cfg.lock") != 0)
+        names.push_back(e->d_name);
     closedir(d);
   }
   std::sort(names.begin(), names.end());

@@ -18,7 +18,8 @@ struct scratch {
 
 std::string read_file(const std::string &path);
 bool exists(const std::string &path);
-// The names in a folder, sorted, without "." and "..".
+// The names in a folder, sorted, without "." and "..", nor the writers'
+// lasting lock file .debug.cfg.lock.
 std::vector<std::string> list_dir(const std::string &dir);
 void write_file(const std::string &path, const std::string &text, int mode = 0644);
 
