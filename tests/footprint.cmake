@@ -1,6 +1,8 @@
 # What the tool costs the device, checked against fixed budgets:
 #   cmake -DCHECK=deps -DBINARY=... -P footprint.cmake
-#   CHECK=deps     the binary needs exactly libc.so.6 and libiniparser.so.1
+#   CHECK=deps     the binary needs exactly the C library (libc.so.6 of glibc,
+#                  libc.so of musl) and libiniparser.so.1; with STATIC, nothing,
+#                  and none of libstdc++ is in it (its link map is MAP)
 #   CHECK=lfs      the binary calls the 64-bit file and time interfaces (a
 #                  32-bit stat() fails with EOVERFLOW on 64-bit inode numbers)
 #   CHECK=arch     `file` says the binary is ELF for MATCH (a regex)
@@ -19,12 +21,18 @@ function(fail)
 endfunction()
 
 if(CHECK STREQUAL "deps")
-  execute_process(COMMAND readelf -dW ${BINARY} OUTPUT_VARIABLE dyn COMMAND_ERROR_IS_FATAL ANY)
+  execute_process(COMMAND readelf -dlW ${BINARY} OUTPUT_VARIABLE dyn COMMAND_ERROR_IS_FATAL ANY)
   string(REGEX MATCHALL "Shared library: \\[[^]]+\\]" needed "${dyn}")
   list(SORT needed)
-  set(want "Shared library: [libc.so.6]" "Shared library: [libiniparser.so.1]")
-  if(NOT needed STREQUAL want)
-    fail("dynamic dependencies are ${needed}, not ${want}")
+  if(STATIC)
+    # A static link fails on no stray use of the C++ library, as a dynamic
+    # one's dependencies would show it: the link map must name none of it.
+    file(STRINGS ${MAP} cxx REGEX "lib(std|sup)c\\+\\+")
+    if(needed OR dyn MATCHES "INTERP" OR cxx)
+      fail("a static binary needs ${needed}, or links the C++ library: ${cxx}")
+    endif()
+  elseif(NOT needed MATCHES "^Shared library: \\[libc\\.so(\\.[0-9]+)?\\];Shared library: \\[libiniparser\\.so\\.1\\]$")
+    fail("dynamic dependencies are ${needed}, not the C library and libiniparser.so.1")
   endif()
 
 elseif(CHECK STREQUAL "lfs")
