@@ -21,7 +21,8 @@ int open_root(fd_guard *here) {
 }
 
 // True when no account but root and this one can change what the names in
-// the folder open at dir lead to, so that a name there may be opened.
+// the folder open at dir lead to: where /proc is not mounted, a name there
+// is then as good as /proc's for the file found.
 bool trusted(int dir) {
   struct stat st;
   return stat_fd(dir, &st) == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
@@ -31,28 +32,24 @@ bool trusted(int dir) {
 // The name under which /proc opens the object at fd again.
 void fd_name(int fd, char (&name)[32]) { snprintf(name, sizeof name, "/proc/self/fd/%d", fd); }
 
-// debug_walk() with its failure as the reason, or null.
-const char *walk(const found *from, const char *path, size_t len, found *out) {
+}  // namespace
+
+const char *errno_text() { return strerror(errno); }
+
+const char *debug_walk(const char *path, found *out) {
   // The path left to follow, in one buffer while a link's text and what
   // follows it go into the other.
   char todo[2][PATH_MAX];
   int cur = 0;
+  size_t len = strlen(path);
   errno = ENAMETOOLONG;
   if (len >= PATH_MAX) return errno_text();
-  memcpy(todo[0], path, len);
-  todo[0][len] = '\0';
+  memcpy(todo[0], path, len + 1);
   const char *p = todo[0];
   fd_guard here;     // the folder the next name is looked up in
   struct stat st;
-  uid_t lead = 0;    // who leads there: the folder's owner, or the last link's
-  if (from && *p != '/') {
-    here.reset(openat(from->obj.fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
-    lead = from->st.st_uid;
-  } else if (open_root(&here) < 0 || stat_fd(here.fd, &st) != 0) {
-    return errno_text();
-  } else {
-    lead = st.st_uid;
-  }
+  if (open_root(&here) < 0 || stat_fd(here.fd, &st) != 0) return errno_text();
+  uid_t lead = st.st_uid;  // who leads there: the folder's owner, or the last link's
   for (int links = 0;;) {
     // Empty names and "." are no steps, as for the kernel; a path that
     // ends in "/" or "/." names the folder reached, as its ".".
@@ -97,22 +94,11 @@ const char *walk(const found *from, const char *path, size_t len, found *out) {
   }
 }
 
-}  // namespace
-
-const char *errno_text() { return strerror(errno); }
-
-int debug_walk(const found *from, const char *path, size_t len, found *out, const char **why) {
-  *why = walk(from, path, len, out);
-  return *why ? -1 : 0;
-}
-
 int debug_open_found(const found &f, const char **why) {
   char name[32];
   fd_name(f.obj.fd, name);
   int fd = openat(AT_FDCWD, name, O_RDONLY | O_CLOEXEC);
 #if DEBUG_INIPARSER_LOAD_FILE
-  // Where only root or this account can change the folder, its name for
-  // the file is as good as /proc's.
   if (fd < 0 && errno == ENOENT && trusted(f.dir.fd))
     fd = openat(f.dir.fd, f.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
 #endif
@@ -142,8 +128,6 @@ dictionary *debug_load(int dir, const char *name, int fd, const char * /*shown*/
   fd_name(fd, proc);
   struct stat st;
   if (fstatat(AT_FDCWD, proc, &st, 0) == 0) return iniparser_load(proc);
-  // Where only root or this account can change the folder, its name for
-  // the file is as good as /proc's.
   if (trusted(dir) && fchdir(dir) == 0) return iniparser_load(name);
   *why = kNoProc;
   return nullptr;

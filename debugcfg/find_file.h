@@ -59,12 +59,10 @@ constexpr const char *kNoProc = "/proc is not mounted";
 // The text of errno, as every failure of a system call is told.
 const char *errno_text();
 
-// Follows the first len bytes of path, through links (40 at most), from
-// `from`'s object, or from "/" when from is null or the path is absolute.
-// Empty names and "." are skipped; a path that ends in "/" ends at the
-// folder reached, found as its ".". Returns 0, or -1 with *why set to
-// kUnsafe or to errno's text.
-int debug_walk(const found *from, const char *path, size_t len, found *out, const char **why);
+// Follows path from "/", through links (40 at most). Empty names and "."
+// are skipped; a path that ends in "/" ends at the folder reached, found
+// as its ".". Returns null, or why not: kUnsafe or errno's text.
+const char *debug_walk(const char *path, found *out);
 
 // Opens the found regular file for reading again through /proc or, where
 // /proc is not mounted and iniparser takes a stream, by its name in a

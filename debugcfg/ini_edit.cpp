@@ -12,10 +12,13 @@ namespace {
 constexpr int kLineSize = 1024;
 
 // isspace() and tolower() as the C locale has them, the one the tool and
-// iniparser run in (nothing calls setlocale).
+// iniparser run in (nothing calls setlocale). One copy each: inlined at
+// every call they would not fit the device's binary.
 __attribute__((noinline)) bool is_space(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-__attribute__((noinline)) char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c; }
+__attribute__((noinline)) char lower(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c + ('a' - 'A')) : c;
+}
 
 bool same_nocase(const char *s, size_t n, const char *word) {
   if (strlen(word) != n) return false;

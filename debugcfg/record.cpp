@@ -29,9 +29,8 @@ constexpr size_t kNumberBuf = 512;
 
 int debug_load_file(const char *path, dictionary **dict, const char **why) {
   found f;
-  const char *walked = nullptr;
   *dict = nullptr;
-  if (debug_walk(nullptr, path, strlen(path), &f, &walked) != 0) {
+  if (const char *walked = debug_walk(path, &f)) {
     if (walked == kUnsafe) *why = walked;
     return -1;
   }

@@ -297,7 +297,7 @@ const char *store(const char *path, int8_t type1, bool *stored) {
   for (int tries = 0; tries < kTries && why == kChanged; ++tries) {
     found file;
     fd_guard lock;
-    if (debug_walk(nullptr, path, strlen(path), &file, &why) != 0) return why;
+    if ((why = debug_walk(path, &file))) return why;
     if (!S_ISREG(file.st.st_mode)) return kNotRegular;
     if (mount_point(file.obj.fd)) return kMountPoint;
     if ((why = open_lock(file, &lock)) || (why = take_turn(lock.fd))) return why;

@@ -73,32 +73,6 @@ std::string test_name(const testing::TestParamInfo<std::string> &info) {
   return n;
 }
 
-// Paths that the kernel resolves alike lead both commands to the same file:
-// /quarn_etc as a link written with a trailing "/", "//" or "/.", and the
-// file as its owner's link "./real.cfg" in root's folder.
-TEST(Paths, EveryShapeLeadsToTheFile) {
-  const std::string move = "mkdir /data && mount --bind /quarn_etc /data && umount /quarn_etc && ";
-  const char *shapes[] = {"ln -s /data/ /quarn_etc", "ln -s data// /quarn_etc",
-                          "ln -s /data/. /quarn_etc", "ln -s ../data/./ /quarn_etc"};
-  std::vector<std::string> setups(shapes, shapes + 4);
-  for (std::string &sh : setups) sh = move + "rmdir /quarn_etc && " + sh;
-  setups.push_back("cd /quarn_etc && { [ -L debug.cfg ] || { mv debug.cfg real.cfg && "
-                   "ln -s ./real.cfg debug.cfg; }; } && chown -h 1000 real.cfg debug.cfg");
-  std::string dir = case_dir("write-stores-in-place");
-  for (const std::string &setup : setups) {
-    SCOPED_TRACE(setup);
-    testutil::scratch etc;
-    testutil::write_file(etc.path("debug.cfg"), testutil::read_file(dir + "/input.cfg"));
-    sandbox::options opt;
-    opt.wrapper = {"/bin/sh", "-c", setup + " && exec \"$@\"", "sh"};
-    EXPECT_EQ(sandbox::run(etc.dir, {"read", "x"}, opt).out,
-              testutil::read_file(case_dir("read-four-parameters") + "/stdout"));
-    EXPECT_EQ(sandbox::run(etc.dir, {"write", "Type1", "5"}, opt).out,
-              testutil::read_file(dir + "/stdout"));
-    EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), testutil::read_file(dir + "/after.cfg"));
-  }
-}
-
 INSTANTIATE_TEST_SUITE_P(Cases, Golden, testing::ValuesIn(testutil::list_dir(E2E_CASES_DIR)),
                          test_name);
 

@@ -1,6 +1,6 @@
-// The store under failing system calls, crashes at every step, and many
-// writers and readers at once: the file is always the whole old text or
-// the whole new one.
+// The store on the layouts a device has, under failing system calls,
+// crashes at every step, and many writers and readers at once: the file is
+// always the whole old text or the whole new one.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -40,6 +40,30 @@ std::vector<std::string> around(const std::string &script, std::vector<std::stri
   std::vector<std::string> w = {"/bin/sh", "-c", script, "sh"};
   w.insert(w.end(), tool.begin(), tool.end());
   return w;
+}
+
+// Paths that the kernel resolves alike lead both commands to the same file:
+// /quarn_etc as a link written with a trailing "/", "//" or "/.", and the
+// file as its owner's link "./real.cfg" in root's folder.
+TEST(Paths, EveryShapeLeadsToTheFile) {
+  const std::string move = "mkdir /data && mount --bind /quarn_etc /data && umount /quarn_etc && "
+                           "rmdir /quarn_etc && ";
+  const std::string setups[] = {
+      move + "ln -s /data/ /quarn_etc", move + "ln -s data// /quarn_etc",
+      move + "ln -s /data/. /quarn_etc", move + "ln -s ../data/./ /quarn_etc",
+      "cd /quarn_etc && { [ -L debug.cfg ] || { mv debug.cfg real.cfg && "
+      "ln -s ./real.cfg debug.cfg; }; } && chown -h 1000 real.cfg debug.cfg"};
+  fixture f;
+  for (const std::string &setup : setups) {
+    SCOPED_TRACE(setup);
+    testutil::scratch etc;
+    testutil::write_file(etc.path("debug.cfg"), f.before);
+    sandbox::options opt;
+    opt.wrapper = around(setup + " && exec \"$@\"");
+    EXPECT_EQ(sandbox::run(etc.dir, {"read", "x"}, opt).out, f.report_before);
+    EXPECT_EQ(sandbox::run(etc.dir, {"write", "Type1", "5"}, opt).out, f.report_after);
+    EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), f.after);
+  }
 }
 
 TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
