@@ -95,6 +95,8 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
               "'sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM)); alarm 1; exec @ARGV' "
               "faketime -f '+0 x30' \"$@\""),
        false, "save config file failed: waited 30 s for the writers' lock", false, ""},
+      // flock on the folder and the file, a POSIX and an OFD (37,
+      // F_OFD_SETLK) read lock on the file: none may delay the write.
       {"a reader holds every lock it can take",
        around("chmod 755 /quarn_etc; setpriv --reuid 1000 --regid 1000 --clear-groups perl "
               "-MFcntl=:DEFAULT,:flock -e 'sysopen D, \"/quarn_etc\", O_RDONLY; flock D, LOCK_EX;"
