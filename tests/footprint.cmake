@@ -1,12 +1,19 @@
 # What the tool costs the device, checked against fixed budgets:
 #   cmake -DCHECK=deps -DBINARY=... -P footprint.cmake
 #   CHECK=deps     the binary needs exactly the C library (libc.so.6 of glibc,
-#                  libc.so of musl) and libiniparser.so.1; with STATIC, nothing,
-#                  and none of libstdc++ is in it (its link map is MAP)
+#                  libc.so of musl) and libiniparser.so.1 (SONAME, if given),
+#                  and maybe the loader ld.so.1, where glibc's MIPS stack
+#                  protector reads its guard; with STATIC, nothing, and none
+#                  of libstdc++ is in it (its link map is MAP)
 #   CHECK=lfs      the binary calls the 64-bit file and time interfaces (a
 #                  32-bit stat() fails with EOVERFLOW on 64-bit inode numbers)
 #   CHECK=arch     `file` says the binary is ELF for MATCH (a regex)
-#   CHECK=size     stripped with STRIP, at most LIMIT bytes
+#   CHECK=size     stripped with STRIP, what the device loads (text, data
+#                  and bss) is at most LIMIT bytes; the file's size and its
+#                  size compressed are reported
+#   CHECK=hardening  the binary is a PIE, calls the stack protector and
+#                  FORTIFY's checked functions, and has RELRO (with NOW,
+#                  full RELRO: bound at start)
 #   CHECK=startup  whole-process instructions of `debug read x` (callgrind,
 #                  in a private root holding EXAMPLE) at most RATIO times
 #                  those of the FLOOR program
@@ -31,8 +38,15 @@ if(CHECK STREQUAL "deps")
     if(needed OR dyn MATCHES "INTERP" OR cxx)
       fail("a static binary needs ${needed}, or links the C++ library: ${cxx}")
     endif()
-  elseif(NOT needed MATCHES "^Shared library: \\[libc\\.so(\\.[0-9]+)?\\];Shared library: \\[libiniparser\\.so\\.1\\]$")
-    fail("dynamic dependencies are ${needed}, not the C library and libiniparser.so.1")
+  else()
+    if(NOT SONAME)
+      set(SONAME libiniparser.so.1)
+    endif()
+    list(FILTER needed EXCLUDE REGEX "\\[ld\\.so\\.1\\]")
+    string(REPLACE "." "\\." soname "${SONAME}")
+    if(NOT needed MATCHES "^Shared library: \\[libc\\.so(\\.[0-9]+)?\\];Shared library: \\[${soname}\\]$")
+      fail("dynamic dependencies are ${needed}, not the C library and ${SONAME}")
+    endif()
   endif()
 
 elseif(CHECK STREQUAL "lfs")
@@ -52,11 +66,47 @@ elseif(CHECK STREQUAL "arch")
 elseif(CHECK STREQUAL "size")
   set(stripped ${CMAKE_CURRENT_BINARY_DIR}/debug.stripped)
   execute_process(COMMAND ${STRIP} -o ${stripped} ${BINARY} COMMAND_ERROR_IS_FATAL ANY)
-  file(SIZE ${stripped} size)
-  message(STATUS "stripped: ${size} bytes, budget ${LIMIT}")
-  if(size GREATER LIMIT)
-    fail("stripped binary is ${size} bytes, over ${LIMIT}")
+  string(REGEX REPLACE "strip$" "size" size_tool ${STRIP})
+  execute_process(COMMAND ${size_tool} ${stripped} OUTPUT_VARIABLE table COMMAND_ERROR_IS_FATAL ANY)
+  if(NOT table MATCHES "\n *[0-9]+[ \t]+[0-9]+[ \t]+[0-9]+[ \t]+([0-9]+)")
+    fail("${size_tool} gave no total: ${table}")
   endif()
+  set(loaded ${CMAKE_MATCH_1})
+  file(SIZE ${stripped} bytes)
+  execute_process(COMMAND xz -9 -c ${stripped} COMMAND wc -c OUTPUT_VARIABLE xz
+                  OUTPUT_STRIP_TRAILING_WHITESPACE COMMAND_ERROR_IS_FATAL ANY)
+  message(STATUS "stripped: ${loaded} bytes loaded (budget ${LIMIT}), file ${bytes}, xz ${xz}")
+  if(loaded GREATER LIMIT)
+    fail("the device loads ${loaded} bytes of the stripped binary, over ${LIMIT}")
+  endif()
+
+elseif(CHECK STREQUAL "hardening")
+  execute_process(COMMAND readelf -hdlW --dyn-syms ${BINARY} OUTPUT_VARIABLE elf
+                  COMMAND_ERROR_IS_FATAL ANY)
+  set(missing)
+  if(NOT elf MATCHES "Type: +DYN" OR NOT elf MATCHES "Flags:[^\n]* PIE")
+    list(APPEND missing PIE)
+  endif()
+  if(NOT elf MATCHES " __stack_chk_fail@")
+    list(APPEND missing "stack protector")
+  endif()
+  if(NOT elf MATCHES " __[a-z]+_chk@")
+    list(APPEND missing FORTIFY)
+  endif()
+  if(NOT elf MATCHES "GNU_RELRO")
+    list(APPEND missing RELRO)
+  endif()
+  set(now)
+  if(NOW)
+    set(now ", bound at start")
+    if(NOT elf MATCHES "Flags:[^\n]* NOW")
+      list(APPEND missing "binding at start")
+    endif()
+  endif()
+  if(missing)
+    fail("the binary lacks: ${missing}")
+  endif()
+  message(STATUS "PIE, stack protector, FORTIFY, RELRO${now}: all there")
 
 elseif(CHECK STREQUAL "startup")
   set(etc ${CMAKE_CURRENT_BINARY_DIR}/startup-etc)
@@ -111,8 +161,8 @@ elseif(CHECK STREQUAL "deb")
   endif()
   execute_process(COMMAND lintian --no-tag-display-limit ${debs} OUTPUT_VARIABLE lint ERROR_VARIABLE lint)
   message(STATUS "lintian: ${lint}")
-  if(lint MATCHES "(^|\n)E: ")
-    fail("lintian reports errors")
+  if(lint MATCHES "(^|\n)E: " OR lint MATCHES ": hardening-")
+    fail("lintian reports errors, or hardening missing")
   endif()
   set(again ${CMAKE_CURRENT_BINARY_DIR}/package-again)
   file(REMOVE_RECURSE ${again})
