@@ -1,4 +1,5 @@
 // debug write: sets debug type 1, stores it, and shows the file afresh.
+#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -12,6 +13,7 @@ namespace debugcfg {
 
 int debug_write_file(const char *path, const char *key, int value) {
   const char *why = nullptr;
+  char msg[kWhySize];
   int stored = 0;
   {
     dictionary *loaded = nullptr;
@@ -19,11 +21,12 @@ int debug_write_file(const char *path, const char *key, int value) {
     dict_guard dict(loaded);
     if (strcmp(key, "Type1") != 0) return -1;
     debugconfig->Type1 = narrow8(value);
+    bool may_hold = entry_int(dict.d, "sys:type1", INT_MIN) == debugconfig->Type1;
     // Only a file that loaded is stored: a missing file is never created,
     // one iniparser cannot read is never rewritten, and a FIFO or a device
     // at the path is told as such.
     if (debug_writeConfig(debugconfig, dict.d) == 0)
-      stored = debug_store_type1(path, debugconfig->Type1, &why);
+      stored = debug_store_type1(path, debugconfig->Type1, may_hold, &why, msg);
   }
   if (why) printf(stored > 0 ? text::stored_unsynced : text::save_failed, why);
   debug_read_file(path);

@@ -11,6 +11,12 @@ namespace {
 
 constexpr int kMaxLinks = 40;
 
+#if DEBUG_INIPARSER_LOAD_FILE
+constexpr bool kTakesStream = true;
+#else
+constexpr bool kTakesStream = false;
+#endif
+
 // A folder or link may lead only to what its owner owns, unless root owns
 // it: another account could otherwise point root's write at root's files.
 bool unsafe(uid_t lead, uid_t to) { return lead != 0 && lead != to; }
@@ -20,14 +26,9 @@ int open_root(fd_guard *here) {
   return here->fd;
 }
 
-// True when no account but root and this one can change what the names in
-// the folder open at dir lead to: where /proc is not mounted, a name there
-// is then as good as /proc's for the file found.
-bool trusted(int dir) {
-  struct stat st;
-  return stat_fd(dir, &st) == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
-         (st.st_uid == 0 || st.st_uid == geteuid());
-}
+// Where /proc is not mounted, a name in a folder that no account but root
+// and this one can change is as good as /proc's for the object found.
+bool trusted(int dir) { return debug_only_root_and(dir, geteuid()); }
 
 // The name under which /proc opens the object at fd again.
 void fd_name(int fd, char (&name)[32]) { snprintf(name, sizeof name, "/proc/self/fd/%d", fd); }
@@ -35,6 +36,20 @@ void fd_name(int fd, char (&name)[32]) { snprintf(name, sizeof name, "/proc/self
 }  // namespace
 
 const char *errno_text() { return strerror(errno); }
+
+time_t debug_deadline(int seconds) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return now.tv_sec + seconds;
+}
+
+bool debug_past(time_t until) { return debug_deadline(0) > until; }
+
+bool debug_only_root_and(int dir, uid_t uid) {
+  struct stat st;
+  return stat_fd(dir, &st) == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+         (st.st_uid == 0 || st.st_uid == uid);
+}
 
 const char *debug_walk(const char *path, found *out) {
   // The path left to follow, in one buffer while a link's text and what
@@ -47,6 +62,7 @@ const char *debug_walk(const char *path, found *out) {
   memcpy(todo[0], path, len + 1);
   const char *p = todo[0];
   fd_guard here;     // the folder the next name is looked up in
+  size_t at = 0;     // the length of its path in out->where
   struct stat st;
   if (open_root(&here) < 0 || stat_fd(here.fd, &st) != 0) return errno_text();
   uid_t lead = st.st_uid;  // who leads there: the folder's owner, or the last link's
@@ -79,10 +95,14 @@ const char *debug_walk(const char *path, found *out) {
       memcpy(link + got, p, rest);
       p = link;
       cur ^= 1;
-      if (*p == '/' && open_root(&here) < 0) return errno_text();
+      if (*p == '/') {
+        if (open_root(&here) < 0) return errno_text();
+        at = 0;
+      }
       continue;
     }
     if (*p == '\0') {
+      out->where[at] = '\0';
       out->dir.reset(here.release());
       out->obj.reset(next.release());
       out->st = st;
@@ -91,19 +111,28 @@ const char *debug_walk(const char *path, found *out) {
     errno = ENOTDIR;
     if (!S_ISDIR(st.st_mode)) return errno_text();
     here.reset(next.release());
+    if (strcmp(out->name, "..") == 0) {
+      while (at > 0 && out->where[--at] != '/') {}
+    } else if (at + n + 1 < sizeof out->where) {  // past that, only for messages
+      out->where[at] = '/';
+      memcpy(out->where + at + 1, out->name, n);
+      at += n + 1;
+    }
   }
 }
 
-int debug_open_found(const found &f, const char **why) {
-  char name[32];
-  fd_name(f.obj.fd, name);
-  int fd = openat(AT_FDCWD, name, O_RDONLY | O_CLOEXEC);
-#if DEBUG_INIPARSER_LOAD_FILE
-  if (fd < 0 && errno == ENOENT && trusted(f.dir.fd))
-    fd = openat(f.dir.fd, f.name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-#endif
+int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, const char **why) {
+  char proc[32];
+  fd_name(obj, proc);
+  int fd = openat(AT_FDCWD, proc, flags | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT && by_name && trusted(dir))
+    fd = openat(dir, name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) *why = errno == ENOENT ? kNoProc : errno_text();
   return fd;
+}
+
+int debug_open_found(const found &f, const char **why) {
+  return debug_reopen(f.dir.fd, f.name, f.obj.fd, O_RDONLY, kTakesStream, why);
 }
 
 #if DEBUG_INIPARSER_LOAD_FILE

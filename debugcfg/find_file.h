@@ -8,6 +8,7 @@
 #include <limits.h>
 #include <stddef.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <iniparser.h>
@@ -38,12 +39,15 @@ struct fd_guard {
 inline int stat_fd(int fd, struct stat *st) { return fstatat(fd, "", st, AT_EMPTY_PATH); }
 
 // Where a walk ended: the folder that holds the last name, what that name
-// names (never a link), and the name itself. Both descriptors are O_PATH.
+// names (never a link), the name itself, and the folder's path as the walk
+// reached it, with no link in it ("" for "/"), for messages. Both
+// descriptors are O_PATH.
 struct found {
   fd_guard dir;
   fd_guard obj;
   struct stat st;
   char name[NAME_MAX + 1];
+  char where[PATH_MAX];
 };
 
 // A walk refused a step where a folder or link that an account other than
@@ -56,18 +60,38 @@ constexpr const char *kNotRegular = "not a regular file";
 // another account could change its folder.
 constexpr const char *kNoProc = "/proc is not mounted";
 
+// How long a write waits for its turn.
+constexpr int kPatienceSeconds = 30;
+
 // The text of errno, as every failure of a system call is told.
 const char *errno_text();
+
+// The second, on the monotonic clock, `seconds` whole seconds from now: a
+// wait until it has passed lasts that long, and less than a second more.
+time_t debug_deadline(int seconds);
+
+// True once the deadline has passed.
+bool debug_past(time_t until);
 
 // Follows path from "/", through links (40 at most). Empty names and "."
 // are skipped; a path that ends in "/" ends at the folder reached, found
 // as its ".". Returns null, or why not: kUnsafe or errno's text.
 const char *debug_walk(const char *path, found *out);
 
-// Opens the found regular file for reading again through /proc or, where
-// /proc is not mounted and iniparser takes a stream, by its name in a
-// folder that only root or this account can change. Returns the
-// descriptor, or -1 with *why set (kNoProc where neither can be done).
+// True when no account but root and uid can change what the names in the
+// folder open at dir lead to: it is theirs, and its group and others may
+// not write it.
+bool debug_only_root_and(int dir, uid_t uid);
+
+// Opens again, with flags, what the O_PATH descriptor obj holds, which is
+// name in the folder open at dir: through /proc or, where /proc is not
+// mounted and by_name, by that name if only root or this account can
+// change the folder. Returns the descriptor, or -1 with *why set (kNoProc
+// where neither can be done).
+int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, const char **why);
+
+// Opens the found regular file for reading again, by its name too where
+// iniparser takes a stream.
 int debug_open_found(const found &f, const char **why);
 
 // Loads through iniparser the regular file open at fd (for an iniparser

@@ -7,28 +7,25 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <linux/fs.h>
 #include <linux/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <iniparser.h>
 
 #include "find_file.h"
 #include "ini_edit.h"
+#include "lock.h"
 #include "record.h"
 
 namespace debugcfg {
 
 namespace {
 
-constexpr int kTurnSeconds = 30;
-constexpr const char *kNoTurn = "waited 30 s for the writers' lock";
-static_assert(kTurnSeconds == 30, "kNoTurn names the wait");
-constexpr int kStepMilliseconds = 10;
-constexpr int kSteps = kTurnSeconds * 1000 / kStepMilliseconds;
 constexpr int kTries = 3;
 
 // Removes the temporary file unless it has become the configuration file.
@@ -53,7 +50,8 @@ struct quiet_iniparser {
 constexpr const char *kNoVerify = "new text does not verify";
 constexpr const char *kChanged = "file kept changing while it was stored";
 constexpr const char *kMountPoint = "file is a mount point";
-constexpr const char *kBadLock = "unsafe lock file";
+constexpr const char *kFileFrozen = "file is immutable or append-only";
+constexpr const char *kFolderFrozen = "folder is immutable or append-only";
 
 // Reads what fd holds, up to limit + 1 bytes: more than limit says the
 // file is longer than it was taken to be. Like every read and write of the
@@ -108,6 +106,53 @@ const char *reads_back(int fd, const text_buf &text) {
   return nullptr;
 }
 
+// Writes the whole text from offset 0, in as many calls as it takes, so a
+// write cut short says why on the next call: a full disk, a size limit.
+int write_all(int fd, const text_buf &text) {
+  for (size_t done = 0; done < text.len;) {
+    ssize_t put = pwrite(fd, text.data + done, text.len - done, static_cast<off_t>(done));
+    if (put <= 0) {
+      if (put == 0) errno = ENOSPC;
+      return -1;
+    }
+    done += static_cast<size_t>(put);
+  }
+  return 0;
+}
+
+// The names of the extended attributes of the file open at fd, in *names;
+// a file system that has none has none here.
+int list_xattrs(int fd, text_buf *names) {
+  ssize_t n = flistxattr(fd, nullptr, 0);
+  if (n <= 0) return n == 0 || errno == ENOTSUP ? 0 : -1;
+  names->data = static_cast<char *>(malloc(static_cast<size_t>(n)));
+  if (!names->data || (n = flistxattr(fd, names->data, static_cast<size_t>(n))) < 0) return -1;
+  names->len = static_cast<size_t>(n);
+  return 0;
+}
+
+// Gives the new file open at out the extended attributes of the old one
+// open at in, and no ACL the old one lacks (a folder's default ACL gives
+// the new one its own): its ACL, security labels, user attributes. Null,
+// or why not in msg.
+const char *carry_xattrs(int in, int out, char (&msg)[kWhySize]) {
+  text_buf names;
+  text_buf value;
+  if (list_xattrs(in, &names) != 0) return errno_text();
+  const char *name = "system.posix_acl_access";
+  bool ok = fremovexattr(out, name) == 0 || errno == ENODATA || errno == ENOTSUP;
+  constexpr size_t kMost = 65536;  // the kernel's bound on a value
+  if (names.len) value.data = static_cast<char *>(malloc(kMost));
+  for (size_t i = 0; ok && i < names.len; i += strlen(name) + 1) {
+    name = names.data + i;
+    ssize_t n = value.data ? fgetxattr(in, name, value.data, kMost) : -1;
+    ok = n >= 0 && fsetxattr(out, name, value.data, static_cast<size_t>(n), 0) == 0;
+  }
+  if (ok) return nullptr;
+  snprintf(msg, sizeof msg, "can't carry the file's %s: %s", name, errno_text());
+  return msg;
+}
+
 // Reads the written file back: its bytes must be the new text, and
 // iniparser must take from it the old entries with only sys:type1 changed.
 const char *verify(const found &f, const char *tmp, int fd, const text_buf &text,
@@ -134,27 +179,29 @@ bool changed(const found &f, int in, const text_buf &old) {
 }
 
 // Puts text in place of the found file, through tmp beside it, with the
-// file's owner, group and mode, once it reads back and verifies and the
-// file is still the one read. *stored says the rename took place.
+// file's owner, group, mode and extended attributes, once it reads back
+// and verifies and the file is still the one read. *stored says the
+// rename took place.
 const char *replace(const found &f, const char *tmp, const text_buf &text, int in,
                     const text_buf &old, const dictionary *before, const char *want,
-                    bool *stored) {
+                    bool *stored, char (&msg)[kWhySize]) {
   fd_guard dir(openat(f.dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (dir.fd < 0) return errno_text();
   fd_guard out(openat(f.dir.fd, tmp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (out.fd < 0) return errno_text();
   tmp_guard cleanup{f.dir.fd, tmp};
   // A new file may take its group from a setgid folder or a grpid mount:
-  // what it was given, not who this process is, says what to change.
+  // what it was given, not who this process is, says what to change. A
+  // step that is not needed is not taken: some file systems refuse it.
   struct stat made;
   if (stat_fd(out.fd, &made) != 0) return errno_text();
-  if ((made.st_uid != f.st.st_uid || made.st_gid != f.st.st_gid) &&
-      fchown(out.fd, f.st.st_uid, f.st.st_gid) != 0)
+  bool chown_it = made.st_uid != f.st.st_uid || made.st_gid != f.st.st_gid;
+  if (chown_it && fchown(out.fd, f.st.st_uid, f.st.st_gid) != 0) return errno_text();
+  if ((chown_it || (made.st_mode & 07777) != (f.st.st_mode & 07777)) &&
+      fchmod(out.fd, f.st.st_mode & 07777) != 0)
     return errno_text();
-  if (fchmod(out.fd, f.st.st_mode & 07777) != 0) return errno_text();
-  // A short write fails the read-back below.
-  if (pwrite(out.fd, text.data, text.len, 0) < 0) return errno_text();
-  if (fsync(out.fd) != 0) return errno_text();
+  if (const char *bad = carry_xattrs(in, out.fd, msg)) return bad;
+  if (write_all(out.fd, text) != 0 || fsync(out.fd) != 0) return errno_text();
   if (const char *bad = verify(f, tmp, out.fd, text, before, want)) return bad;
   if (changed(f, in, old)) return kChanged;
   // A file mounted over the name can't be replaced; only a bind mount from
@@ -168,9 +215,26 @@ const char *replace(const found &f, const char *tmp, const text_buf &text, int i
   return nullptr;
 }
 
+// Reads the found file, open at in, whole; kChanged when it has grown
+// since it was found.
+const char *read_found(const found &f, int in, text_buf *old) {
+  auto size = static_cast<size_t>(f.st.st_size);
+  if (read_upto(in, size, old) != 0) return errno_text();
+  return old->len > size ? kChanged : nullptr;
+}
+
+bool same(const text_buf &a, const text_buf &b) {
+  return a.len == b.len && memcmp(a.data, b.data, a.len) == 0;
+}
+
+bool reads(const dictionary *d, const char *want) {
+  const char *now = entry_text(d, "sys:type1");
+  return now && strcmp(now, want) == 0;
+}
+
 // One store of the regular file found under the lock; kChanged when
 // another process changed it meanwhile, and the store may start again.
-const char *store_found(const found &f, int8_t type1, bool *stored) {
+const char *store_found(const found &f, const char *want, bool *stored, char (&msg)[kWhySize]) {
   char tmp[NAME_MAX + 8];
   snprintf(tmp, sizeof tmp, ".%s.tmp", f.name);
   // Holding the lock, a temporary file of the file's owner, or of this
@@ -185,15 +249,11 @@ const char *store_found(const found &f, int8_t type1, bool *stored) {
   fd_guard in(debug_open_found(f, &why));
   if (in.fd < 0) return why;
   text_buf old;
-  auto size = static_cast<size_t>(f.st.st_size);
-  if (read_upto(in.fd, size, &old) != 0) return errno_text();
-  if (old.len > size) return kChanged;
+  if ((why = read_found(f, in.fd, &old))) return why;
   why = "file does not load";
   dict_guard before(debug_load(f.dir.fd, f.name, in.fd, f.name, &why));
   if (!before.d) return why;
 
-  char want[8];
-  snprintf(want, sizeof want, "%d", type1);
   // The editor reads lines as iniparser 4.1 does; where the iniparser that
   // runs here reads them otherwise, a [sys] block of its own at the end is
   // read alike by every release. Only iniparser's reading decides.
@@ -205,54 +265,14 @@ const char *store_found(const found &f, int8_t type1, bool *stored) {
       if (append_block) return why;
       continue;
     }
-    if (text.len == old.len && memcmp(text.data, old.data, old.len) == 0) {
-      const char *now = entry_text(before.d, "sys:type1");
-      if (now && strcmp(now, want) == 0) return nullptr;
+    if (same(text, old)) {
+      if (reads(before.d, want)) return nullptr;
       continue;
     }
-    why = replace(f, tmp, text, in.fd, old, before.d, want, stored);
+    why = replace(f, tmp, text, in.fd, old, before.d, want, stored, msg);
     if (why != kNoVerify) return why;
   }
   return kNoVerify;
-}
-
-// Waits for this writer's turn on the lock: tries it, then sleeps a step
-// on the monotonic clock, until the steps make kTurnSeconds. No signal is
-// involved, so none that the caller blocked, ignored or set an alarm for
-// changes the wait.
-const char *take_turn(int fd) {
-  for (int step = 0; flock(fd, LOCK_EX | LOCK_NB) != 0; ++step) {
-    if (errno != EWOULDBLOCK) return errno_text();
-    if (step == kSteps) return kNoTurn;
-    struct timespec wait = {0, kStepMilliseconds * 1000000L};
-    nanosleep(&wait, nullptr);
-  }
-  return nullptr;
-}
-
-// Opens the writers' lasting lock file of the found file, .<name>.lock
-// beside it, made empty and 0600 with the file's owner and group, so that
-// only the accounts that may write the file can hold it, and readers
-// never can. Whatever else stands at that name (a link, a FIFO, a folder,
-// a hard link, another account's file) is refused, never followed or
-// changed.
-const char *open_lock(const found &f, fd_guard *lock) {
-  char lock_name[NAME_MAX + 8];
-  snprintf(lock_name, sizeof lock_name, ".%s.lock", f.name);
-  lock->reset(openat(f.dir.fd, lock_name,
-                     O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0600));
-  if (lock->fd < 0) return errno == ELOOP || errno == EISDIR ? kBadLock : errno_text();
-  struct stat st;
-  if (stat_fd(lock->fd, &st) != 0) return errno_text();
-  bool mine = st.st_uid == geteuid();
-  if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || (st.st_mode & 077) != 0 ||
-      (!mine && st.st_uid != f.st.st_uid))
-    return kBadLock;
-  // Made by this account, maybe just now: the file's owner is to hold it.
-  if (mine && (st.st_uid != f.st.st_uid || st.st_gid != f.st.st_gid) &&
-      fchown(lock->fd, f.st.st_uid, f.st.st_gid) != 0)
-    return errno_text();
-  return nullptr;
 }
 
 // The file as it stands once this writer's turn has come, since a writer
@@ -285,33 +305,80 @@ bool mount_point(int fd) {
 #endif
 }
 
-const char *store(const char *path, int8_t type1, bool *stored) {
+// True when the object open at fd is immutable or append-only (chattr +i,
+// +a), which forbids replacing the file; a file system without such flags
+// has none.
+bool frozen(int fd) {
+  int flags = 0;
+  return ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+         (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
+}
+
+// What is found out before a turn is taken. *done when the line editor
+// would leave the file as it is and iniparser already reads want from it
+// (looked at only where may_hold): nothing is stored, and nothing made, on
+// a read-only file system too. Else why no store can be made: a file
+// mounted over the name, or flags that forbid replacing the file.
+const char *before_turn(const found &f, const char *want, bool may_hold, bool *done) {
+  const char *why = nullptr;
+  fd_guard in(debug_open_found(f, &why));
+  if (in.fd < 0) return why;
+  text_buf old;
+  text_buf text;
+  if (may_hold && !read_found(f, in.fd, &old) &&
+      ini_set_entry(old.data, old.len, "sys", "Type1", want, false, &text, &why) == 0 &&
+      same(text, old)) {
+    dict_guard now(debug_load(f.dir.fd, f.name, in.fd, f.name, &why));
+    if ((*done = reads(now.d, want))) return nullptr;
+  }
+  if (mount_point(f.obj.fd)) return kMountPoint;
+  fd_guard dir(openat(f.dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (frozen(in.fd)) return kFileFrozen;
+  if (frozen(dir.fd)) return kFolderFrozen;
+  return nullptr;
+}
+
+// One try of the store, from the path.
+const char *store_once(const char *path, const char *want, bool may_hold, time_t until,
+                       bool *stored, char (&msg)[kWhySize]) {
+  found file;
+  fd_guard lock;
+  bool done = false;
+  const char *why = nullptr;
+  if ((why = debug_walk(path, &file))) return why;
+  if (!S_ISREG(file.st.st_mode)) return kNotRegular;
+  if ((why = before_turn(file, want, may_hold, &done)) || done) return why;
+  if ((why = debug_take_turn(file, until, &lock, msg, sizeof msg))) return why;
+  if ((why = refresh(&file))) return why;
+  return store_found(file, want, stored, msg);
+}
+
+const char *store(const char *path, const char *want, bool may_hold, bool *stored,
+                  char (&msg)[kWhySize]) {
   quiet_iniparser quiet;
   // A file-size limit from now on fails a write with EFBIG, which is told.
   signal(SIGXFSZ, SIG_IGN);
-  // Writers of a file take turns on the lock file beside it, which no
-  // store ever replaces, so a writer that waited holds a lock that still
-  // counts. The file it leads to, through however many links, is read and
-  // replaced; the links stay as they are.
-  const char *why = kChanged;
-  for (int tries = 0; tries < kTries && why == kChanged; ++tries) {
-    found file;
-    fd_guard lock;
-    if ((why = debug_walk(path, &file))) return why;
-    if (!S_ISREG(file.st.st_mode)) return kNotRegular;
-    if (mount_point(file.obj.fd)) return kMountPoint;
-    if ((why = open_lock(file, &lock)) || (why = take_turn(lock.fd))) return why;
-    why = refresh(&file);
-    if (!why) why = store_found(file, type1, stored);
-  }
+  // Writers of a file take turns on the lock file beside it. The file it
+  // leads to, through however many links, is read and replaced; the links
+  // stay as they are. A file another process changed is stored again from
+  // the path, a few times, within the one deadline of the turn.
+  const time_t until = debug_deadline(kTurnSeconds);
+  const char *why = nullptr;
+  int tries = 0;
+  do {
+    why = store_once(path, want, may_hold, until, stored, msg);
+  } while (why == kChanged && ++tries < kTries);
   return why;
 }
 
 }  // namespace
 
-int debug_store_type1(const char *path, int8_t type1, const char **why) {
+int debug_store_type1(const char *path, int8_t type1, bool may_hold, const char **why,
+                      char (&msg)[kWhySize]) {
+  char want[8];
+  snprintf(want, sizeof want, "%d", type1);
   bool stored = false;
-  const char *failed = store(path, type1, &stored);
+  const char *failed = store(path, want, may_hold, &stored, msg);
   if (!failed) return 0;
   *why = failed;
   return stored ? 1 : -1;

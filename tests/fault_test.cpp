@@ -76,7 +76,7 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
     bool stored;       // the write took place
     const char *edit;  // what a process that takes no turn appends meanwhile,
                        // or with a leading '#', puts in place of the first byte
-    bool coarse = false;  // /quarn_etc is ext4 with 1-second timestamps
+    const char *fs = nullptr;  // shell that mounts /quarn_etc's folder as "fs"
   } cases[] = {
       {"fsync fails", strace({"-e", "inject=fsync:error=EIO"}), false,
        "save config file failed: Input/output error", false, ""},
@@ -86,14 +86,30 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
        "save config file failed: No space left on device", false, ""},
       {"short write", strace({"-e", "inject=pwrite64:retval=3:when=1"}), false,
        "save config file failed: written text does not read back", false, ""},
-      {"read-only filesystem", {}, true, "save config file failed: Read-only file system", false, ""},
+      {"read-only filesystem", {}, true,
+       "save config file failed: lock file /quarn_etc/.debug.cfg.lock: Read-only file system", false, ""},
       {"file-size limit", around("ulimit -f 0; exec \"$@\""), false,
        "save config file failed: File too large", false, ""},
-      {"lock held past the wait, SIGALRM blocked (the clock runs 30 times fast)",
+      {"file-size limit within the new text", around("exec prlimit --fsize=100 \"$@\""), false,
+       "save config file failed: File too large", false, ""},
+      {"folder append-only", around("chattr +a /quarn_etc && { \"$@\"; chattr -a /quarn_etc; "
+                                    "[ ! -e /quarn_etc/.debug.cfg.lock ] || echo lock made; }"),
+       false, "save config file failed: folder is immutable or append-only", false, ""},
+      {"read-only, the file holding the value already",
+       around("sed -i 's/Type1 = 2/Type1 = 5/' /quarn_etc/debug.cfg && "
+              "mount -o remount,ro,bind /quarn_etc && exec \"$@\""),
+       false, "", true, ""},
+      {"the file's owner changed away and back",
+       around("chown 1000 /quarn_etc/debug.cfg && \"$1\" write Type1 7 >/dev/null && "
+              "chown 0 /quarn_etc/debug.cfg && exec \"$@\""),
+       false, "", true, ""},
+      {"a file system that keeps no modes", {}, false, "", true, "", 
+       "mkdir real fs && bindfs -p 0755 --chmod-ignore --chown-ignore real fs"},
+      {"lock held past the wait, SIGALRM blocked, 10 ms timer slack (the clock runs 30 times fast)",
        around("(umask 077; flock /quarn_etc/.debug.cfg.lock sleep 4) >/dev/null & sleep 1; "
-              "ASAN_OPTIONS=verify_asan_link_order=0 exec perl -MPOSIX -e "
-              "'sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM)); alarm 1; exec @ARGV' "
-              "faketime -f '+0 x30' \"$@\""),
+              "ASAN_OPTIONS=verify_asan_link_order=0 exec timeout 3 perl -MPOSIX -e "
+              "'sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM)); alarm 1; "
+              "syscall(157, 29, 10000000, 0, 0, 0); exec @ARGV' faketime -f '+0 x30' \"$@\""),
        false, "save config file failed: waited 30 s for the writers' lock", false, ""},
       // flock on the folder and the file, a POSIX and an OFD (37,
       // F_OFD_SETLK) read lock on the file: none may delay the write.
@@ -123,16 +139,17 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
               "touch /quarn_etc/debug.cfg; "
               "\"$@\" & sleep 0.5; printf '#' | dd of=/quarn_etc/debug.cfg conv=notrunc 2>/dev/null;"
               "wait $!", strace({"-e", "inject=fsync:delay_enter=2000000:when=1"})),
-       false, "", true, "#", true},
+       false, "", true, "#",
+       "truncate -s 4M img && mkfs.ext4 -q -I 128 img 2>/dev/null && mkdir fs && "
+       "mount -o loop img fs && rmdir fs/lost+found"},
   };
   fixture f;
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     testutil::scratch s;
-    std::string dir = c.coarse ? s.path("ext4") : s.dir;
-    if (c.coarse) {
-      ASSERT_EQ(system(("cd " + s.dir + " && truncate -s 4M img && mkfs.ext4 -q -I 128 img 2>/dev/null"
-                        " && mkdir ext4 && mount -o loop img ext4 && rmdir ext4/lost+found").c_str()), 0);
+    std::string dir = c.fs ? s.path("fs") : s.dir;
+    if (c.fs) {
+      ASSERT_EQ(system(("cd " + s.dir + " && " + c.fs).c_str()), 0);
     }
     testutil::write_file(dir + "/debug.cfg", f.before);
     sandbox::options opt;
@@ -146,7 +163,7 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
     EXPECT_EQ(testutil::read_file(dir + "/debug.cfg"),
               *c.edit == '#' ? want.replace(0, 1, c.edit) : want + c.edit);
     EXPECT_EQ(testutil::list_dir(dir), std::vector<std::string>{"debug.cfg"});
-    if (c.coarse) {
+    if (c.fs) {
       EXPECT_EQ(system(("umount " + dir).c_str()), 0);
     }
   }

@@ -1,7 +1,10 @@
 #include "store.h"
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <string>
@@ -19,19 +22,38 @@ struct stored {
 
 stored store(const std::string &path, int8_t value) {
   const char *why = nullptr;
-  int rc = debug_store_type1(path.c_str(), value, &why);
+  char msg[debugcfg::kWhySize];
+  int rc = debug_store_type1(path.c_str(), value, true, &why, msg);
   return {rc, why ? why : ""};
 }
 
-TEST(Store, KeepsLinkOwnerGroupAndModeAndRemovesLeftovers) {
+// Every extended attribute of the file at path, "name=value;" each.
+std::string xattrs(const std::string &path) {
+  char names[4096];
+  ssize_t n = listxattr(path.c_str(), names, sizeof names);
+  std::string all;
+  for (ssize_t i = 0; i < n; i += static_cast<ssize_t>(strlen(names + i)) + 1) {
+    char value[1024];
+    ssize_t v = getxattr(path.c_str(), names + i, value, sizeof value);
+    all += std::string(names + i) + "=" + std::string(value, static_cast<size_t>(v > 0 ? v : 0)) + ";";
+  }
+  return all;
+}
+
+TEST(Store, KeepsLinkOwnerGroupModeAttributesAndRemovesLeftovers) {
   const struct {
     const char *name;
     gid_t setgid_folder;  // 0: a plain folder
     uid_t uid;
     gid_t gid;
+    const char *attrs = "";  // shell, in the folder, before the store
   } cases[] = {
       {"another owner's file", 0, 1234, 5678},
       {"root's file in a setgid folder", 5678, 0, 0},
+      {"an ACL, a security label and a user attribute", 0, 0, 50,
+       "setfacl -m u:1000:rw real.cfg && setfattr -n security.quarn -v label real.cfg && "
+       "setfattr -n user.note -v kept real.cfg"},
+      {"a folder's default ACL that the file lacks", 0, 0, 0, "setfacl -d -m u:1000:rwx ."},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -44,14 +66,19 @@ TEST(Store, KeepsLinkOwnerGroupAndModeAndRemovesLeftovers) {
     ASSERT_EQ(chown(s.path("real.cfg").c_str(), c.uid, c.gid), 0);
     ASSERT_EQ(symlink("real.cfg", s.path("debug.cfg").c_str()), 0);
     testutil::write_file(s.path(".real.cfg.tmp"), "left by a crash");
+    ASSERT_EQ(system(("cd " + s.dir + "; " + c.attrs).c_str()), 0);
+    std::string attrs = xattrs(s.path("real.cfg"));
+    struct stat st;
+    ASSERT_EQ(stat(s.path("real.cfg").c_str(), &st), 0);
+    mode_t mode = st.st_mode & 07777;
 
     EXPECT_EQ(store(s.path("debug.cfg"), 7).rc, 0);
 
-    struct stat st;
     ASSERT_EQ(lstat(s.path("debug.cfg").c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     ASSERT_EQ(stat(s.path("real.cfg").c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(st.st_mode & 07777, mode);
+    EXPECT_EQ(xattrs(s.path("real.cfg")), attrs);
     EXPECT_EQ(st.st_uid, c.uid);
     EXPECT_EQ(st.st_gid, c.gid);
     EXPECT_EQ(testutil::read_file(s.path("real.cfg")), "[sys]\nType1=7\n");
@@ -85,7 +112,7 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
       {"text iniparser cannot load", "debug.cfg", "debug.cfg", "[sys]\nType1\n",
        "file does not load"},
       {"a link to root's file planted as the lock file", "other.cfg", "other.cfg",
-       "[sys]\nType1 = 1\n", "unsafe lock file"},
+       "[sys]\nType1 = 1\n", "unsafe lock file %s/.other.cfg.lock: a symbolic link"},
       {"another account's link to root's file", "data/debug.cfg", "victim/smb.conf",
        "[sys]\nType1 = 1\n", "unsafe link or folder on the path"},
   };
@@ -107,12 +134,50 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
       ASSERT_EQ(mkdir(s.path(c.path).c_str(), 0755), 0);
     stored r = store(s.path(c.path), -128);
     EXPECT_EQ(r.rc, -1);
-    EXPECT_EQ(r.why, c.why);
+    std::string why = c.why;
+    if (why.find("%s") != std::string::npos) why.replace(why.find("%s"), 2, s.dir);
+    EXPECT_EQ(r.why, why);
     if (c.real) {
       EXPECT_EQ(testutil::read_file(s.path(c.real)), c.text);
     }
     EXPECT_NE(access(s.path(".debug.cfg.tmp").c_str(), F_OK), 0);
     EXPECT_EQ(testutil::read_file(s.path("victim/.smb.conf.tmp")), "root's");
+  }
+}
+
+// Account 1000's file in its own folder: what stands at the lock's name
+// decides whether the writer takes its turn there.
+TEST(Store, TakesItsTurnOnlyOnALockFileOfItsOwn) {
+  const struct {
+    const char *name;
+    const char *setup;  // shell, in the scratch folder
+    const char *why;    // %s: the scratch folder; "": stored
+    uid_t lock_owner;   // after the store
+  } cases[] = {
+      {"root's file renamed to the lock's name by the folder's owner",
+       "printf secret > data/.debug.cfg.lock", "unsafe lock file %s/data/.debug.cfg.lock: not empty", 0},
+      {"an earlier owner's lock, in a folder only root and the owner can change",
+       "touch data/.debug.cfg.lock && chown 2000 data/.debug.cfg.lock", "", 1000},
+      {"an earlier owner's lock, in a folder its group may write",
+       "touch data/.debug.cfg.lock && chown 2000 data/.debug.cfg.lock && chmod 775 data",
+       "unsafe lock file %s/data/.debug.cfg.lock: owned by account 2000", 2000},
+      {"a socket", "python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('data/.debug.cfg.lock')\"",
+       "unsafe lock file %s/data/.debug.cfg.lock: not a regular file", 0},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    testutil::scratch s;
+    ASSERT_EQ(mkdir(s.path("data").c_str(), 0755), 0);
+    testutil::write_file(s.path("data/debug.cfg"), "[sys]\nType1 = 1\n", 0600);
+    ASSERT_EQ(system(("cd " + s.dir + " && chown -R 1000:1000 data/debug.cfg data && " + c.setup).c_str()), 0);
+    stored r = store(s.path("data/debug.cfg"), 7);
+    std::string why = c.why;
+    if (!why.empty()) why.replace(why.find("%s"), 2, s.dir);
+    EXPECT_EQ(r.why, why);
+    EXPECT_EQ(testutil::read_file(s.path("data/debug.cfg")), why.empty() ? "[sys]\nType1 = 7\n" : "[sys]\nType1 = 1\n");
+    struct stat st;
+    ASSERT_EQ(lstat(s.path("data/.debug.cfg.lock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, c.lock_owner);
   }
 }
 
