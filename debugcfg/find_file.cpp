@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/syscall.h>
+#include <linux/stat.h>
 
 namespace debugcfg {
 
@@ -35,7 +37,7 @@ void fd_name(int fd, char (&name)[32]) { snprintf(name, sizeof name, "/proc/self
 
 }  // namespace
 
-const char *errno_text() { return strerror(errno); }
+const char *errno_text() { return errno == ESTALE ? kStale : strerror(errno); }
 
 time_t debug_deadline(int seconds) {
   struct timespec now;
@@ -44,6 +46,15 @@ time_t debug_deadline(int seconds) {
 }
 
 bool debug_past(time_t until) { return debug_deadline(0) > until; }
+
+void debug_revalidate(int fd) {
+#ifdef AT_STATX_FORCE_SYNC
+  struct statx x;
+  syscall(SYS_statx, fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &x);
+#else
+  (void)fd;
+#endif
+}
 
 bool debug_only_root_and(int dir, uid_t uid) {
   struct stat st;
@@ -137,7 +148,7 @@ int debug_open_found(const found &f, const char **why) {
 
 #if DEBUG_INIPARSER_LOAD_FILE
 dictionary *debug_load(int /*dir*/, const char * /*name*/, int fd, const char *shown,
-                       const char ** /*why*/) {
+                       const char **why) {
   // The stream starts where the shared offset stands, which no read of
   // the tool's moves from the start.
   int own = dup(fd);
@@ -147,6 +158,13 @@ dictionary *debug_load(int /*dir*/, const char * /*name*/, int fd, const char *s
     return nullptr;
   }
   dictionary *d = iniparser_load_file(in, shown);
+  // iniparser takes a read that fails for the end of the file: what it
+  // read is not the file.
+  if (ferror(in)) {
+    *why = errno_text();
+    iniparser_freedict(d);
+    d = nullptr;
+  }
   fclose(in);
   return d;
 }
@@ -156,10 +174,19 @@ dictionary *debug_load(int dir, const char *name, int fd, const char * /*shown*/
   char proc[32];
   fd_name(fd, proc);
   struct stat st;
-  if (fstatat(AT_FDCWD, proc, &st, 0) == 0) return iniparser_load(proc);
-  if (trusted(dir) && fchdir(dir) == 0) return iniparser_load(name);
-  *why = kNoProc;
-  return nullptr;
+  const char *by = proc;
+  if (fstatat(AT_FDCWD, proc, &st, 0) != 0) {
+    if (!trusted(dir) || fchdir(dir) != 0) {
+      *why = kNoProc;
+      return nullptr;
+    }
+    by = name;
+  }
+  // iniparser opens the file itself: a handle gone stale is seen in errno.
+  errno = 0;
+  dictionary *d = iniparser_load(by);
+  if (!d && errno == ESTALE) *why = kStale;
+  return d;
 }
 #endif
 

@@ -60,10 +60,17 @@ constexpr const char *kNotRegular = "not a regular file";
 // another account could change its folder.
 constexpr const char *kNoProc = "/proc is not mounted";
 
-// How long a write waits for its turn.
+// A handle that an NFS server no longer knows: another client replaced
+// the file or folder. Never told: whatever meets it looks again from the
+// path, until the command's deadline.
+constexpr const char *kStale = "Stale file handle";
+
+// How long a command waits for its turn, or for handles that keep going
+// stale.
 constexpr int kPatienceSeconds = 30;
 
-// The text of errno, as every failure of a system call is told.
+// The text of errno, as every failure of a system call is told; kStale
+// for ESTALE.
 const char *errno_text();
 
 // The second, on the monotonic clock, `seconds` whole seconds from now: a
@@ -72,6 +79,11 @@ time_t debug_deadline(int seconds);
 
 // True once the deadline has passed.
 bool debug_past(time_t until);
+
+// Has the file system fetch afresh what it knows of the object open at fd
+// (AT_STATX_FORCE_SYNC): NFS then drops what it cached from before another
+// client changed it, the names in a folder among it. Elsewhere a no-op.
+void debug_revalidate(int fd);
 
 // Follows path from "/", through links (40 at most). Empty names and "."
 // are skipped; a path that ends in "/" ends at the folder reached, found

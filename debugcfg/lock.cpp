@@ -127,6 +127,7 @@ const char *debug_take_turn(const found &f, time_t until, fd_guard *lock,
       break;
     }
   }
+  if (why == kStale) return why;
   snprintf(msg, size, "%slock file %s/%s: %s", unsafe, f.where, name, why);
   return msg;
 }

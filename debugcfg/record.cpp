@@ -27,11 +27,15 @@ constexpr size_t kNumberBuf = 512;
 
 }  // namespace
 
-int debug_load_file(const char *path, dictionary **dict, const char **why) {
+namespace {
+
+// One look: as debug_load_file, with *why kStale where a handle went
+// stale on the way.
+int load_once(const char *path, dictionary **dict, const char **why) {
   found f;
   *dict = nullptr;
   if (const char *walked = debug_walk(path, &f)) {
-    if (walked == kUnsafe) *why = walked;
+    if (walked == kUnsafe || walked == kStale) *why = walked;
     return -1;
   }
   if (!S_ISREG(f.st.st_mode)) {
@@ -47,9 +51,23 @@ int debug_load_file(const char *path, dictionary **dict, const char **why) {
   int fd = f.obj.fd;
 #endif
   if (fd >= 0) *dict = debug_load(f.dir.fd, f.name, fd, path, &failed);
-  if (failed != kNoProc) return 0;
+  if (failed != kNoProc && failed != kStale) return 0;
   *why = failed;
   return -1;
+}
+
+}  // namespace
+
+int debug_load_file(const char *path, dictionary **dict, const char **why) {
+  // Another NFS client replacing the file leaves this one's handles stale:
+  // a reason to look again from the path, not a failure.
+  const time_t until = debug_deadline(kPatienceSeconds);
+  int rc = 0;
+  while ((rc = load_once(path, dict, why)) != 0 && *why == kStale) {
+    *why = nullptr;
+    if (debug_past(until)) break;
+  }
+  return rc;
 }
 
 int8_t narrow8(long v) {

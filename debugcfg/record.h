@@ -20,11 +20,12 @@ struct dict_guard {
   dict_guard &operator=(const dict_guard &) = delete;
 };
 
-// Finds the file at path and loads it through iniparser. Returns -1 when
-// it can't be reached (no file, a folder that can't be searched, a link
-// not followed: *why set to kUnsafe, or /proc missing: kNoProc); else 0,
-// with *dict null where iniparser can't load it or, *why set to
-// kNotRegular, something other than a regular file is there.
+// Finds the file at path and loads it through iniparser, looking again
+// from the path while handles go stale, for kPatienceSeconds at most.
+// Returns -1 when it can't be reached (no file, a folder that can't be
+// searched, a link not followed: *why set to kUnsafe, or /proc missing:
+// kNoProc); else 0, with *dict null where iniparser can't load it or, *why
+// set to kNotRegular, something other than a regular file is there.
 int debug_load_file(const char *path, dictionary **dict, const char **why);
 
 // Keeps the low 8 bits of v, read back as signed: 200 gives -56.

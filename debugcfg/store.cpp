@@ -148,8 +148,9 @@ const char *carry_xattrs(int in, int out, char (&msg)[kWhySize]) {
     ssize_t n = value.data ? fgetxattr(in, name, value.data, kMost) : -1;
     ok = n >= 0 && fsetxattr(out, name, value.data, static_cast<size_t>(n), 0) == 0;
   }
-  if (ok) return nullptr;
-  snprintf(msg, sizeof msg, "can't carry the file's %s: %s", name, errno_text());
+  const char *error = errno_text();
+  if (ok || error == kStale) return ok ? nullptr : error;
+  snprintf(msg, sizeof msg, "can't carry the file's %s: %s", name, error);
   return msg;
 }
 
@@ -165,17 +166,22 @@ const char *verify(const found &f, const char *tmp, int fd, const text_buf &text
   return nullptr;
 }
 
-// True when the file no longer is what was read: replaced, given another
-// owner or mode, or changed in place by a process that takes no turn. Its
-// bytes are compared, not its size and times: they tell all those could,
-// and also a change within one tick of a coarse clock, which leaves every
-// time as it was.
+// True when the file no longer is what was read: changed in place by a
+// process that takes no turn, or replaced, or given another owner or mode.
+// Its bytes are compared, not its size and times: they tell all those
+// could, and also a change within one tick of a coarse clock, which leaves
+// every time as it was. What NFS cached is fetched afresh first. The name
+// is looked at last, as nothing slow may stand between that look and the
+// rename.
 bool changed(const found &f, int in, const text_buf &old) {
+  debug_revalidate(in);
+  if (reads_back(in, old) != nullptr) return true;
+  debug_revalidate(f.dir.fd);
   struct stat now;
   if (fstatat(f.dir.fd, f.name, &now, AT_SYMLINK_NOFOLLOW) != 0) return true;
   const struct stat &was = f.st;
   return now.st_dev != was.st_dev || now.st_ino != was.st_ino || now.st_mode != was.st_mode ||
-         now.st_uid != was.st_uid || now.st_gid != was.st_gid || reads_back(in, old) != nullptr;
+         now.st_uid != was.st_uid || now.st_gid != was.st_gid;
 }
 
 // Puts text in place of the found file, through tmp beside it, with the
@@ -202,7 +208,10 @@ const char *replace(const found &f, const char *tmp, const text_buf &text, int i
     return errno_text();
   if (const char *bad = carry_xattrs(in, out.fd, msg)) return bad;
   if (write_all(out.fd, text) != 0 || fsync(out.fd) != 0) return errno_text();
-  if (const char *bad = verify(f, tmp, out.fd, text, before, want)) return bad;
+  // A text that does not verify may have been read from a file that
+  // changed between the store's own two reads of it: then look again.
+  if (const char *bad = verify(f, tmp, out.fd, text, before, want))
+    return bad == kNoVerify && changed(f, in, old) ? kChanged : bad;
   if (changed(f, in, old)) return kChanged;
   // A file mounted over the name can't be replaced; only a bind mount from
   // its own file system gets this far.
@@ -276,15 +285,18 @@ const char *store_found(const found &f, const char *want, bool *stored, char (&m
 }
 
 // The file as it stands once this writer's turn has come, since a writer
-// before it may have replaced it: what its name in its folder now names,
-// if that is still a regular file of the same owner; else kChanged, and
-// the store starts again from the path.
+// before it may have replaced it, on this machine or, over NFS, another:
+// what NFS knows of the folder and of the file is fetched afresh, so a
+// name it cached from before does not lead to the file replaced. That is
+// what the name in the folder now names, if it is still a regular file of
+// the same owner; else kChanged, and the store starts again from the path.
 const char *refresh(found *f) {
+  debug_revalidate(f->dir.fd);
   fd_guard now(openat(f->dir.fd, f->name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
   struct stat st;
-  if (now.fd < 0 || stat_fd(now.fd, &st) != 0 || !S_ISREG(st.st_mode) ||
-      st.st_uid != f->st.st_uid)
-    return kChanged;
+  if (now.fd >= 0) debug_revalidate(now.fd);
+  if (now.fd < 0 || stat_fd(now.fd, &st) != 0) return errno == ESTALE ? kStale : kChanged;
+  if (!S_ISREG(st.st_mode) || st.st_uid != f->st.st_uid) return kChanged;
   f->obj.reset(now.release());
   f->st = st;
   return nullptr;
@@ -361,14 +373,15 @@ const char *store(const char *path, const char *want, bool may_hold, bool *store
   // Writers of a file take turns on the lock file beside it. The file it
   // leads to, through however many links, is read and replaced; the links
   // stay as they are. A file another process changed is stored again from
-  // the path, a few times, within the one deadline of the turn.
+  // the path, a few times; one whose handles went stale (another NFS
+  // client replaced it) until the deadline, which the turn keeps too.
   const time_t until = debug_deadline(kTurnSeconds);
   const char *why = nullptr;
   int tries = 0;
   do {
     why = store_once(path, want, may_hold, until, stored, msg);
-  } while (why == kChanged && ++tries < kTries);
-  return why;
+  } while ((why == kChanged && ++tries < kTries) || (why == kStale && !debug_past(until)));
+  return why == kStale ? kChanged : why;
 }
 
 }  // namespace
