@@ -136,8 +136,15 @@ int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, co
   char proc[32];
   fd_name(obj, proc);
   int fd = openat(AT_FDCWD, proc, flags | O_CLOEXEC);
-  if (fd < 0 && errno == ENOENT && by_name && trusted(dir))
-    fd = openat(dir, name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT) {
+    // Where /proc has the link, what it leads to is gone: NFS opens it
+    // again by its name, which another client may have taken away. Look
+    // again.
+    struct stat st;
+    if (fstatat(AT_FDCWD, proc, &st, AT_SYMLINK_NOFOLLOW) == 0) errno = ESTALE;
+    else if (by_name && trusted(dir))
+      fd = openat(dir, name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  }
   if (fd < 0) *why = errno == ENOENT ? kNoProc : errno_text();
   return fd;
 }
@@ -182,10 +189,11 @@ dictionary *debug_load(int dir, const char *name, int fd, const char * /*shown*/
     }
     by = name;
   }
-  // iniparser opens the file itself: a handle gone stale is seen in errno.
+  // iniparser opens the file itself: a handle gone stale, or a name that
+  // NFS found taken away, is seen in errno.
   errno = 0;
   dictionary *d = iniparser_load(by);
-  if (!d && errno == ESTALE) *why = kStale;
+  if (!d && (errno == ESTALE || errno == ENOENT)) *why = kStale;
   return d;
 }
 #endif

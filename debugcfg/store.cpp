@@ -133,8 +133,9 @@ int list_xattrs(int fd, text_buf *names) {
 
 // Gives the new file open at out the extended attributes of the old one
 // open at in, and no ACL the old one lacks (a folder's default ACL gives
-// the new one its own): its ACL, security labels, user attributes. Null,
-// or why not in msg.
+// the new one its own): its ACL, security labels, user attributes. One the
+// new file already has alike is left as it is: NFS shows its files' modes
+// as an ACL that it may not take back. Null, or why not in msg.
 const char *carry_xattrs(int in, int out, char (&msg)[kWhySize]) {
   text_buf names;
   text_buf value;
@@ -142,11 +143,14 @@ const char *carry_xattrs(int in, int out, char (&msg)[kWhySize]) {
   const char *name = "system.posix_acl_access";
   bool ok = fremovexattr(out, name) == 0 || errno == ENODATA || errno == ENOTSUP;
   constexpr size_t kMost = 65536;  // the kernel's bound on a value
-  if (names.len) value.data = static_cast<char *>(malloc(kMost));
+  if (names.len) value.data = static_cast<char *>(malloc(2 * kMost));
   for (size_t i = 0; ok && i < names.len; i += strlen(name) + 1) {
     name = names.data + i;
+    char *now = value.data + kMost;
     ssize_t n = value.data ? fgetxattr(in, name, value.data, kMost) : -1;
-    ok = n >= 0 && fsetxattr(out, name, value.data, static_cast<size_t>(n), 0) == 0;
+    ok = n >= 0 && ((fgetxattr(out, name, now, kMost) == n &&
+                     memcmp(now, value.data, static_cast<size_t>(n)) == 0) ||
+                    fsetxattr(out, name, value.data, static_cast<size_t>(n), 0) == 0);
   }
   const char *error = errno_text();
   if (ok || error == kStale) return ok ? nullptr : error;
@@ -188,7 +192,7 @@ bool changed(const found &f, int in, const text_buf &old) {
 // file's owner, group, mode and extended attributes, once it reads back
 // and verifies and the file is still the one read. *stored says the
 // rename took place.
-const char *replace(const found &f, const char *tmp, const text_buf &text, int in,
+const char *replace(found &f, const char *tmp, const text_buf &text, fd_guard &in,
                     const text_buf &old, const dictionary *before, const char *want,
                     bool *stored, char (&msg)[kWhySize]) {
   fd_guard dir(openat(f.dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -206,15 +210,20 @@ const char *replace(const found &f, const char *tmp, const text_buf &text, int i
   if ((chown_it || (made.st_mode & 07777) != (f.st.st_mode & 07777)) &&
       fchmod(out.fd, f.st.st_mode & 07777) != 0)
     return errno_text();
-  if (const char *bad = carry_xattrs(in, out.fd, msg)) return bad;
+  if (const char *bad = carry_xattrs(in.fd, out.fd, msg)) return bad;
   if (write_all(out.fd, text) != 0 || fsync(out.fd) != 0) return errno_text();
   // A text that does not verify may have been read from a file that
   // changed between the store's own two reads of it: then look again.
   if (const char *bad = verify(f, tmp, out.fd, text, before, want))
-    return bad == kNoVerify && changed(f, in, old) ? kChanged : bad;
-  if (changed(f, in, old)) return kChanged;
-  // A file mounted over the name can't be replaced; only a bind mount from
-  // its own file system gets this far.
+    return bad == kNoVerify && changed(f, in.fd, old) ? kChanged : bad;
+  if (changed(f, in.fd, old)) return kChanged;
+  // Nothing of this process may hold the file open as it is replaced: an
+  // NFS client would first rename it away (a silly rename), and another
+  // client would find no file in between. A file mounted over the name
+  // can't be replaced; only a bind mount from its own file system gets
+  // this far.
+  in.reset(-1);
+  f.obj.reset(-1);
   if (renameat(f.dir.fd, tmp, f.dir.fd, f.name) != 0)
     return errno == EBUSY ? kMountPoint : errno_text();
   cleanup.name = nullptr;
@@ -243,7 +252,7 @@ bool reads(const dictionary *d, const char *want) {
 
 // One store of the regular file found under the lock; kChanged when
 // another process changed it meanwhile, and the store may start again.
-const char *store_found(const found &f, const char *want, bool *stored, char (&msg)[kWhySize]) {
+const char *store_found(found &f, const char *want, bool *stored, char (&msg)[kWhySize]) {
   char tmp[NAME_MAX + 8];
   snprintf(tmp, sizeof tmp, ".%s.tmp", f.name);
   // Holding the lock, a temporary file of the file's owner, or of this
@@ -278,7 +287,7 @@ const char *store_found(const found &f, const char *want, bool *stored, char (&m
       if (reads(before.d, want)) return nullptr;
       continue;
     }
-    why = replace(f, tmp, text, in.fd, old, before.d, want, stored, msg);
+    why = replace(f, tmp, text, in, old, before.d, want, stored, msg);
     if (why != kNoVerify) return why;
   }
   return kNoVerify;
@@ -360,6 +369,9 @@ const char *store_once(const char *path, const char *want, bool may_hold, time_t
   if ((why = debug_walk(path, &file))) return why;
   if (!S_ISREG(file.st.st_mode)) return kNotRegular;
   if ((why = before_turn(file, want, may_hold, &done)) || done) return why;
+  // A writer waiting for its turn holds nothing of the file open, which
+  // would make the rename of the writer in its turn a silly rename on NFS.
+  file.obj.reset(-1);
   if ((why = debug_take_turn(file, until, &lock, msg, sizeof msg))) return why;
   if ((why = refresh(&file))) return why;
   return store_found(file, want, stored, msg);
