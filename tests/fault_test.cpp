@@ -103,8 +103,8 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
        around("chown 1000 /quarn_etc/debug.cfg && \"$1\" write Type1 7 >/dev/null && "
               "chown 0 /quarn_etc/debug.cfg && exec \"$@\""),
        false, "", true, ""},
-      {"a file system that keeps no modes", {}, false, "", true, "", 
-       "mkdir real fs && bindfs -p 0755 --chmod-ignore --chown-ignore real fs"},
+      {"a file system that keeps no modes and refuses chmod and chown", {}, false, "", true, "",
+       "mkdir real fs && bindfs -p 0755 --chmod-deny --chown-deny real fs"},
       {"lock held past the wait, SIGALRM blocked, 10 ms timer slack (the clock runs 30 times fast)",
        around("(umask 077; flock /quarn_etc/.debug.cfg.lock sleep 4) >/dev/null & sleep 1; "
               "ASAN_OPTIONS=verify_asan_link_order=0 exec timeout 3 perl -MPOSIX -e "
