@@ -9,10 +9,9 @@
 
 namespace debugcfg {
 
-// A write waits this long for its turn, across every try.
-constexpr int kTurnSeconds = kPatienceSeconds;
+// A write waits kPatienceSeconds for its turn, across every try.
 constexpr const char *kNoTurn = "waited 30 s for the writers' lock";
-static_assert(kTurnSeconds == 30, "kNoTurn names the wait");
+static_assert(kPatienceSeconds == 30, "kNoTurn names the wait");
 
 // Takes this writer's turn on .<name>.lock beside the found file, by the
 // deadline, holding it open in *lock. A missing lock is made, empty, 0600,

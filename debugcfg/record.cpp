@@ -25,10 +25,6 @@ constexpr int kTypeDefault = 1;
 constexpr int kDefaultNameDefault = 1;
 constexpr size_t kNumberBuf = 512;
 
-}  // namespace
-
-namespace {
-
 // One look: as debug_load_file, with *why kStale where a handle went
 // stale on the way.
 int load_once(const char *path, dictionary **dict, const char **why) {
@@ -60,12 +56,14 @@ int load_once(const char *path, dictionary **dict, const char **why) {
 
 int debug_load_file(const char *path, dictionary **dict, const char **why) {
   // Another NFS client replacing the file leaves this one's handles stale:
-  // a reason to look again from the path, not a failure.
-  const time_t until = debug_deadline(kPatienceSeconds);
+  // a reason to look again from the path, not a failure. The clock is
+  // read only once that happens.
+  time_t until = 0;
   int rc = 0;
   while ((rc = load_once(path, dict, why)) != 0 && *why == kStale) {
     *why = nullptr;
-    if (debug_past(until)) break;
+    if (!until) until = debug_deadline(kPatienceSeconds);
+    else if (debug_past(until)) break;
   }
   return rc;
 }

@@ -152,8 +152,9 @@ const char *carry_xattrs(int in, int out, char (&msg)[kWhySize]) {
                      memcmp(now, value.data, static_cast<size_t>(n)) == 0) ||
                     fsetxattr(out, name, value.data, static_cast<size_t>(n), 0) == 0);
   }
+  if (ok) return nullptr;
   const char *error = errno_text();
-  if (ok || error == kStale) return ok ? nullptr : error;
+  if (error == kStale) return error;
   snprintf(msg, sizeof msg, "can't carry the file's %s: %s", name, error);
   return msg;
 }
@@ -387,7 +388,7 @@ const char *store(const char *path, const char *want, bool may_hold, bool *store
   // stay as they are. A file another process changed is stored again from
   // the path, a few times; one whose handles went stale (another NFS
   // client replaced it) until the deadline, which the turn keeps too.
-  const time_t until = debug_deadline(kTurnSeconds);
+  const time_t until = debug_deadline(kPatienceSeconds);
   const char *why = nullptr;
   int tries = 0;
   do {
