@@ -24,7 +24,7 @@ void print_report(const debug_config_t *rec) {
 int debug_read_file(const char *path) {
   // A file that is there but does not load, or is no regular file, reads
   // as an empty one.
-  const char *why = nullptr;
+  fault why;
   dictionary *loaded = nullptr;
   if (debug_load_file(path, &loaded, &why) != 0) {
     printf("%s", text::open_failed);

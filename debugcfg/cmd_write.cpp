@@ -11,9 +11,31 @@
 
 namespace debugcfg {
 
+void debug_fault_text(fault f, const char *detail, char *out, size_t size) {
+  char inner[kDetailSize + 64];
+  const char *words = text::reasons;
+  for (auto n = static_cast<size_t>(f.why); n > 0; --n) words += strlen(words) + 1;
+  if (f.why == reason::system) {
+    words = strerror(f.err);
+  } else if (f.why == reason::lock_owner) {
+    snprintf(inner, sizeof inner, words, static_cast<unsigned>(f.err));
+    words = inner;
+  } else if (f.why == reason::xattr) {
+    snprintf(inner, sizeof inner, words, detail, strerror(f.err));
+    words = inner;
+  }
+  if (!f.at_lock) {
+    snprintf(out, size, "%s", words);
+    return;
+  }
+  bool unsafe = f.why == reason::not_regular ||
+                (f.why >= reason::lock_symlink && f.why <= reason::lock_owner);
+  snprintf(out, size, text::lock_file, unsafe ? text::unsafe : "", detail, words);
+}
+
 int debug_write_file(const char *path, const char *key, int value) {
-  const char *why = nullptr;
-  char msg[kWhySize];
+  fault why;
+  char detail[kDetailSize] = "";
   int stored = 0;
   {
     dictionary *loaded = nullptr;
@@ -26,9 +48,13 @@ int debug_write_file(const char *path, const char *key, int value) {
     // one iniparser cannot read is never rewritten, and a FIFO or a device
     // at the path is told as such.
     if (debug_writeConfig(debugconfig, dict.d) == 0)
-      stored = debug_store_type1(path, debugconfig->Type1, may_hold, &why, msg);
+      stored = debug_store_type1(path, debugconfig->Type1, may_hold, &why, detail);
   }
-  if (why) printf(stored > 0 ? text::stored_unsynced : text::save_failed, why);
+  if (failed(why)) {
+    char words[2 * kDetailSize + 64];
+    debug_fault_text(why, detail, words, sizeof words);
+    printf(stored > 0 ? text::stored_unsynced : text::save_failed, words);
+  }
   debug_read_file(path);
   return 0;
 }

@@ -3,6 +3,10 @@
 #ifndef DEBUGCFG_COMMANDS_H
 #define DEBUGCFG_COMMANDS_H
 
+#include <stddef.h>
+
+#include "reason.h"
+
 namespace debugcfg {
 
 // debug_read_data() against the file at path.
@@ -10,6 +14,10 @@ int debug_read_file(const char *path);
 
 // debug_write_data() against the file at path.
 int debug_write_file(const char *path, const char *key, int value);
+
+// The words the write prints for f, into out (size bytes); detail is the
+// file or attribute it names.
+void debug_fault_text(fault f, const char *detail, char *out, size_t size);
 
 }  // namespace debugcfg
 

@@ -37,8 +37,6 @@ void fd_name(int fd, char (&name)[32]) { snprintf(name, sizeof name, "/proc/self
 
 }  // namespace
 
-const char *errno_text() { return errno == ESTALE ? kStale : strerror(errno); }
-
 time_t debug_deadline(int seconds) {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -62,20 +60,19 @@ bool debug_only_root_and(int dir, uid_t uid) {
          (st.st_uid == 0 || st.st_uid == uid);
 }
 
-const char *debug_walk(const char *path, found *out) {
+fault debug_walk(const char *path, found *out) {
   // The path left to follow, in one buffer while a link's text and what
   // follows it go into the other.
   char todo[2][PATH_MAX];
   int cur = 0;
   size_t len = strlen(path);
-  errno = ENAMETOOLONG;
-  if (len >= PATH_MAX) return errno_text();
+  if (len >= PATH_MAX) return with_errno(ENAMETOOLONG);
   memcpy(todo[0], path, len + 1);
   const char *p = todo[0];
   fd_guard here;     // the folder the next name is looked up in
   size_t at = 0;     // the length of its path in out->where
   struct stat st;
-  if (open_root(&here) < 0 || stat_fd(here.fd, &st) != 0) return errno_text();
+  if (open_root(&here) < 0 || stat_fd(here.fd, &st) != 0) return from_errno();
   uid_t lead = st.st_uid;  // who leads there: the folder's owner, or the last link's
   for (int links = 0;;) {
     // Empty names and "." are no steps, as for the kernel; a path that
@@ -83,31 +80,28 @@ const char *debug_walk(const char *path, found *out) {
     while (*p == '/' || (p[0] == '.' && (p[1] == '/' || p[1] == '\0'))) ++p;
     size_t n = 0;
     while (p[n] && p[n] != '/') ++n;
-    errno = ENAMETOOLONG;
-    if (n > NAME_MAX) return errno_text();
+    if (n > NAME_MAX) return with_errno(ENAMETOOLONG);
     if (n == 0) p = ".", n = 1;
     memcpy(out->name, p, n);
     out->name[n] = '\0';
     p += n;
 
     fd_guard next(openat(here.fd, out->name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    if (next.fd < 0 || stat_fd(next.fd, &st) != 0) return errno_text();
-    if (unsafe(lead, st.st_uid)) return kUnsafe;
+    if (next.fd < 0 || stat_fd(next.fd, &st) != 0) return from_errno();
+    if (unsafe(lead, st.st_uid)) return {reason::unsafe_path};
     lead = st.st_uid;
     if (S_ISLNK(st.st_mode)) {
       char *link = todo[cur ^ 1];
       ssize_t got = readlinkat(next.fd, "", link, PATH_MAX);
-      if (got < 0) return errno_text();
+      if (got < 0) return from_errno();
       size_t rest = strlen(p) + 1;
-      errno = ELOOP;
-      if (++links > kMaxLinks) return errno_text();
-      errno = ENAMETOOLONG;
-      if (static_cast<size_t>(got) + rest > PATH_MAX) return errno_text();
+      if (++links > kMaxLinks) return with_errno(ELOOP);
+      if (static_cast<size_t>(got) + rest > PATH_MAX) return with_errno(ENAMETOOLONG);
       memcpy(link + got, p, rest);
       p = link;
       cur ^= 1;
       if (*p == '/') {
-        if (open_root(&here) < 0) return errno_text();
+        if (open_root(&here) < 0) return from_errno();
         at = 0;
       }
       continue;
@@ -117,10 +111,9 @@ const char *debug_walk(const char *path, found *out) {
       out->dir.reset(here.release());
       out->obj.reset(next.release());
       out->st = st;
-      return nullptr;
+      return {};
     }
-    errno = ENOTDIR;
-    if (!S_ISDIR(st.st_mode)) return errno_text();
+    if (!S_ISDIR(st.st_mode)) return with_errno(ENOTDIR);
     here.reset(next.release());
     if (strcmp(out->name, "..") == 0) {
       while (at > 0 && out->where[--at] != '/') {}
@@ -132,7 +125,7 @@ const char *debug_walk(const char *path, found *out) {
   }
 }
 
-int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, const char **why) {
+int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, fault *why) {
   char proc[32];
   fd_name(obj, proc);
   int fd = openat(AT_FDCWD, proc, flags | O_CLOEXEC);
@@ -145,17 +138,17 @@ int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, co
     else if (by_name && trusted(dir))
       fd = openat(dir, name, flags | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   }
-  if (fd < 0) *why = errno == ENOENT ? kNoProc : errno_text();
+  if (fd < 0) *why = errno == ENOENT ? fault{reason::no_proc} : from_errno();
   return fd;
 }
 
-int debug_open_found(const found &f, const char **why) {
+int debug_open_found(const found &f, fault *why) {
   return debug_reopen(f.dir.fd, f.name, f.obj.fd, O_RDONLY, kTakesStream, why);
 }
 
 #if DEBUG_INIPARSER_LOAD_FILE
 dictionary *debug_load(int /*dir*/, const char * /*name*/, int fd, const char *shown,
-                       const char **why) {
+                       fault *why) {
   // The stream starts where the shared offset stands, which no read of
   // the tool's moves from the start.
   int own = dup(fd);
@@ -168,7 +161,7 @@ dictionary *debug_load(int /*dir*/, const char * /*name*/, int fd, const char *s
   // iniparser takes a read that fails for the end of the file: what it
   // read is not the file.
   if (ferror(in)) {
-    *why = errno_text();
+    *why = from_errno();
     iniparser_freedict(d);
     d = nullptr;
   }
@@ -177,14 +170,14 @@ dictionary *debug_load(int /*dir*/, const char * /*name*/, int fd, const char *s
 }
 #else
 dictionary *debug_load(int dir, const char *name, int fd, const char * /*shown*/,
-                       const char **why) {
+                       fault *why) {
   char proc[32];
   fd_name(fd, proc);
   struct stat st;
   const char *by = proc;
   if (fstatat(AT_FDCWD, proc, &st, 0) != 0) {
     if (!trusted(dir) || fchdir(dir) != 0) {
-      *why = kNoProc;
+      *why = {reason::no_proc};
       return nullptr;
     }
     by = name;
@@ -193,7 +186,7 @@ dictionary *debug_load(int dir, const char *name, int fd, const char * /*shown*/
   // NFS found taken away, is seen in errno.
   errno = 0;
   dictionary *d = iniparser_load(by);
-  if (!d && (errno == ESTALE || errno == ENOENT)) *why = kStale;
+  if (!d && (errno == ESTALE || errno == ENOENT)) *why = with_errno(ESTALE);
   return d;
 }
 #endif

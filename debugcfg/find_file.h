@@ -13,6 +13,8 @@
 
 #include <iniparser.h>
 
+#include "reason.h"
+
 namespace debugcfg {
 
 // Closes a descriptor when it goes out of scope.
@@ -50,28 +52,9 @@ struct found {
   char where[PATH_MAX];
 };
 
-// A walk refused a step where a folder or link that an account other than
-// root owns leads to something another account owns.
-constexpr const char *kUnsafe = "unsafe link or folder on the path";
-// What a store or a load reports when the path names a FIFO, a device, a
-// socket or a folder: iniparser would wait or spin on it for ever.
-constexpr const char *kNotRegular = "not a regular file";
-// The found file can be handed on by no name: /proc is not mounted, and
-// another account could change its folder.
-constexpr const char *kNoProc = "/proc is not mounted";
-
-// A handle that an NFS server no longer knows: another client replaced
-// the file or folder. Never told: whatever meets it looks again from the
-// path, until the command's deadline.
-constexpr const char *kStale = "Stale file handle";
-
 // How long a command waits for its turn, or for handles that keep going
 // stale.
 constexpr int kPatienceSeconds = 30;
-
-// The text of errno, as every failure of a system call is told; kStale
-// for ESTALE.
-const char *errno_text();
 
 // The second, on the monotonic clock, `seconds` whole seconds from now: a
 // wait until it has passed lasts that long, and less than a second more.
@@ -87,8 +70,8 @@ void debug_revalidate(int fd);
 
 // Follows path from "/", through links (40 at most). Empty names and "."
 // are skipped; a path that ends in "/" ends at the folder reached, found
-// as its ".". Returns null, or why not: kUnsafe or errno's text.
-const char *debug_walk(const char *path, found *out);
+// as its ".". Returns why not: reason::unsafe_path or errno's.
+fault debug_walk(const char *path, found *out);
 
 // True when no account but root and uid can change what the names in the
 // folder open at dir lead to: it is theirs, and its group and others may
@@ -98,20 +81,21 @@ bool debug_only_root_and(int dir, uid_t uid);
 // Opens again, with flags, what the O_PATH descriptor obj holds, which is
 // name in the folder open at dir: through /proc or, where /proc is not
 // mounted and by_name, by that name if only root or this account can
-// change the folder. Returns the descriptor, or -1 with *why set (kNoProc
-// where neither can be done).
-int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, const char **why);
+// change the folder. Returns the descriptor, or -1 with *why set
+// (reason::no_proc where neither can be done).
+int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, fault *why);
 
 // Opens the found regular file for reading again, by its name too where
 // iniparser takes a stream.
-int debug_open_found(const found &f, const char **why);
+int debug_open_found(const found &f, fault *why);
 
 // Loads through iniparser the regular file open at fd (for an iniparser
 // that takes no stream, an O_PATH descriptor will do), which is `name` in
 // the folder open at dir; iniparser's messages call it `shown` where it
-// takes a stream. Returns null where it does not load, with *why set to
-// kNoProc where the file could be handed over by no name.
-dictionary *debug_load(int dir, const char *name, int fd, const char *shown, const char **why);
+// takes a stream. Returns null where it does not load, with *why set where
+// that is not the text's doing: the file could be handed over by no name,
+// or a read failed.
+dictionary *debug_load(int dir, const char *name, int fd, const char *shown, fault *why);
 
 }  // namespace debugcfg
 

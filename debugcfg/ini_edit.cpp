@@ -183,14 +183,11 @@ struct scan_result {
   bool open_line = false;  // the text ends inside a continued line
 };
 
-// Reads the text line by line as iniparser_load() does. Returns -1 with
-// *why set where iniparser would fail to load it.
-int scan(const char *text, size_t len, const char *section, const char *key,
-         scan_result *res, const char **why) {
-  if (memchr(text, '\0', len)) {
-    *why = "file holds a NUL byte";
-    return -1;
-  }
+// Reads the text line by line as iniparser_load() does. Returns why
+// iniparser would fail to load it, or reason::none.
+reason scan(const char *text, size_t len, const char *section, const char *key,
+            scan_result *res) {
+  if (memchr(text, '\0', len)) return reason::nul_byte;
   char entry_section[kLineSize + 1];
   snprintf(entry_section, sizeof entry_section, "%s:%s", section, key);
   for (char *c = entry_section; *c; ++c) *c = lower(*c);
@@ -210,10 +207,7 @@ int scan(const char *text, size_t len, const char *section, const char *key,
     if (!read_chunk(&r, line + last, kLineSize - last, &at_eof)) break;
     int n = static_cast<int>(strlen(line)) - 1;
     if (n <= 0) continue;
-    if (line[n] != '\n' && !at_eof) {
-      *why = "line too long";
-      return -1;
-    }
+    if (line[n] != '\n' && !at_eof) return reason::line_too_long;
     while (n >= 0 && is_space(line[n])) line[n--] = '\0';
     if (n < 0) n = 0;
     if (line[n] == '\\') {
@@ -223,10 +217,7 @@ int scan(const char *text, size_t len, const char *section, const char *key,
     last = 0;
 
     line_info li = classify(line, current);
-    if (li.kind == line_kind::error) {
-      *why = "file does not parse";
-      return -1;
-    }
+    if (li.kind == line_kind::error) return reason::no_parse;
     bool in_section = strcmp(current, section) == 0;
     if (li.kind == line_kind::section && strcmp(current, entry_section) == 0) {
       set.is_value = false;
@@ -250,24 +241,22 @@ int scan(const char *text, size_t len, const char *section, const char *key,
     memset(line, 0, kLineSize);
   }
   res->open_line = last != 0;
-  return 0;
+  return reason::none;
 }
 
 }  // namespace
 
-int ini_set_entry(const char *text, size_t len, const char *section, const char *key,
-                  const char *value, bool append_block, text_buf *out, const char **why) {
+reason ini_set_entry(const char *text, size_t len, const char *section, const char *key,
+                     const char *value, bool append_block, text_buf *out) {
   scan_result found;
-  if (scan(text, len, section, key, &found, why) != 0) return -1;
+  reason why = scan(text, len, section, key, &found);
+  if (why != reason::none) return why;
   const setter &set = found.set;
 
   size_t vlen = strlen(value);
   size_t cap = len + vlen + strlen(section) + strlen(key) + 16;
   builder b{static_cast<char *>(malloc(cap)), cap, 0, false};
-  if (!b.p) {
-    *why = "out of memory";
-    return -1;
-  }
+  if (!b.p) return reason::no_memory;
 
   if (set.is_value && !append_block) {
     size_t piece = set.line_len > set.piece_from ? set.line_len - set.piece_from : 0;
@@ -293,8 +282,7 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
   } else {
     if (found.open_line) {
       free(b.p);
-      *why = "file ends inside a continued line";
-      return -1;
+      return reason::open_continuation;
     }
     const char *eol = first_eol(text, len);
     b.add(text, len);
@@ -312,25 +300,19 @@ int ini_set_entry(const char *text, size_t len, const char *section, const char 
   // The edit must read back as the new value: a joined line may have grown
   // past iniparser's buffer.
   scan_result again;
-  if (b.overflow) {
+  why = b.overflow ? reason::edit_too_big : scan(b.p, b.n, section, key, &again);
+  if (why == reason::none &&
+      (!again.set.is_value || again.set.val_to - again.set.val_from != vlen ||
+       memcmp(again.set.line + again.set.val_from, value, vlen) != 0))
+    why = reason::edit_no_read_back;
+  if (why != reason::none) {
     free(b.p);
-    *why = "edited text does not fit";
-    return -1;
-  }
-  if (scan(b.p, b.n, section, key, &again, why) != 0) {
-    free(b.p);
-    return -1;
-  }
-  if (!again.set.is_value || again.set.val_to - again.set.val_from != vlen ||
-      memcmp(again.set.line + again.set.val_from, value, vlen) != 0) {
-    free(b.p);
-    *why = "edited text does not read back";
-    return -1;
+    return why;
   }
   free(out->data);
   out->data = b.p;
   out->len = b.n;
-  return 0;
+  return reason::none;
 }
 
 }  // namespace debugcfg

@@ -6,6 +6,8 @@
 #include <stddef.h>
 #include <stdlib.h>
 
+#include "reason.h"
+
 namespace debugcfg {
 
 // A byte buffer from malloc, freed with its owner.
@@ -26,9 +28,9 @@ struct text_buf {
 // holds: its last block sets the entry in every release of iniparser. Every
 // other byte stays. section is lower case; key is spelled as a new line
 // should spell it and matched without regard to case.
-// Returns 0, or -1 with *why set when the text can't be edited safely.
-int ini_set_entry(const char *text, size_t len, const char *section, const char *key,
-                  const char *value, bool append_block, text_buf *out, const char **why);
+// Returns reason::none, or why the text can't be edited safely.
+reason ini_set_entry(const char *text, size_t len, const char *section, const char *key,
+                     const char *value, bool append_block, text_buf *out);
 
 }  // namespace debugcfg
 

@@ -25,43 +25,44 @@ constexpr int kTypeDefault = 1;
 constexpr int kDefaultNameDefault = 1;
 constexpr size_t kNumberBuf = 512;
 
-// One look: as debug_load_file, with *why kStale where a handle went
+// One look: as debug_load_file, with *why a stale handle where one went
 // stale on the way.
-int load_once(const char *path, dictionary **dict, const char **why) {
+int load_once(const char *path, dictionary **dict, fault *why) {
   found f;
   *dict = nullptr;
-  if (const char *walked = debug_walk(path, &f)) {
-    if (walked == kUnsafe || walked == kStale) *why = walked;
+  fault walked = debug_walk(path, &f);
+  if (failed(walked)) {
+    if (walked.why == reason::unsafe_path || is_stale(walked)) *why = walked;
     return -1;
   }
   if (!S_ISREG(f.st.st_mode)) {
-    *why = kNotRegular;
+    *why = {reason::not_regular};
     return 0;
   }
   // A file this account can't open loads as one that does not parse.
-  const char *failed = nullptr;
+  fault failure;
 #if DEBUG_INIPARSER_LOAD_FILE
-  fd_guard in(debug_open_found(f, &failed));
+  fd_guard in(debug_open_found(f, &failure));
   int fd = in.fd;
 #else
   int fd = f.obj.fd;
 #endif
-  if (fd >= 0) *dict = debug_load(f.dir.fd, f.name, fd, path, &failed);
-  if (failed != kNoProc && failed != kStale) return 0;
-  *why = failed;
+  if (fd >= 0) *dict = debug_load(f.dir.fd, f.name, fd, path, &failure);
+  if (failure.why != reason::no_proc && !is_stale(failure)) return 0;
+  *why = failure;
   return -1;
 }
 
 }  // namespace
 
-int debug_load_file(const char *path, dictionary **dict, const char **why) {
+int debug_load_file(const char *path, dictionary **dict, fault *why) {
   // Another NFS client replacing the file leaves this one's handles stale:
   // a reason to look again from the path, not a failure. The clock is
   // read only once that happens.
   time_t until = 0;
   int rc = 0;
-  while ((rc = load_once(path, dict, why)) != 0 && *why == kStale) {
-    *why = nullptr;
+  while ((rc = load_once(path, dict, why)) != 0 && is_stale(*why)) {
+    *why = {};
     if (!until) until = debug_deadline(kPatienceSeconds);
     else if (debug_past(until)) break;
   }

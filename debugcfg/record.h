@@ -23,10 +23,11 @@ struct dict_guard {
 // Finds the file at path and loads it through iniparser, looking again
 // from the path while handles go stale, for kPatienceSeconds at most.
 // Returns -1 when it can't be reached (no file, a folder that can't be
-// searched, a link not followed: *why set to kUnsafe, or /proc missing:
-// kNoProc); else 0, with *dict null where iniparser can't load it or, *why
-// set to kNotRegular, something other than a regular file is there.
-int debug_load_file(const char *path, dictionary **dict, const char **why);
+// searched, a link not followed: *why set to reason::unsafe_path, or /proc
+// missing: reason::no_proc); else 0, with *dict null where iniparser can't
+// load it or, *why set to reason::not_regular, something other than a
+// regular file is there.
+int debug_load_file(const char *path, dictionary **dict, fault *why);
 
 // Keeps the low 8 bits of v, read back as signed: 200 gives -56.
 int8_t narrow8(long v);

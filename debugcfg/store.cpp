@@ -47,12 +47,6 @@ struct quiet_iniparser {
   ~quiet_iniparser() { iniparser_set_error_callback(nullptr); }
 };
 
-constexpr const char *kNoVerify = "new text does not verify";
-constexpr const char *kChanged = "file kept changing while it was stored";
-constexpr const char *kMountPoint = "file is a mount point";
-constexpr const char *kFileFrozen = "file is immutable or append-only";
-constexpr const char *kFolderFrozen = "folder is immutable or append-only";
-
 // Reads what fd holds, up to limit + 1 bytes: more than limit says the
 // file is longer than it was taken to be. Like every read and write of the
 // store it leaves the offset at 0, where a stream of the file starts.
@@ -71,7 +65,6 @@ int read_upto(int fd, size_t limit, text_buf *buf) {
 // `changed`, which reads `want`; `section` may be new, as a bare header.
 bool same_but(const dictionary *before, const dictionary *after, const char *changed,
               const char *want, const char *section) {
-  static const char missing[1] = "";
   bool saw = false;
   long kept = 0;  // entries of `after` found unchanged in `before`
   for (decltype(after->size) i = 0; i < after->size; ++i) {
@@ -83,27 +76,26 @@ bool same_but(const dictionary *before, const dictionary *after, const char *cha
       saw = true;
       continue;
     }
-    const char *old = iniparser_getstring(before, key, missing);
-    if (old == missing) {
+    if (!iniparser_find_entry(before, key)) {
       if (strcmp(key, section) == 0 && !val) continue;
       return false;
     }
+    const char *old = iniparser_getstring(before, key, nullptr);
     if (!old != !val || (old && strcmp(old, val) != 0)) return false;
     ++kept;
   }
   // Keys are unique, so as many as `before` holds besides `changed` means
   // every one of them is there.
-  return saw && kept + (iniparser_getstring(before, changed, missing) != missing) ==
-                    static_cast<long>(before->n);
+  return saw && kept + iniparser_find_entry(before, changed) == static_cast<long>(before->n);
 }
 
-// Null when the file open at fd holds exactly text; else why not.
-const char *reads_back(int fd, const text_buf &text) {
+// Why the file open at fd does not hold exactly text, or none.
+fault reads_back(int fd, const text_buf &text) {
   text_buf back;
-  if (read_upto(fd, text.len, &back) != 0) return errno_text();
+  if (read_upto(fd, text.len, &back) != 0) return from_errno();
   if (back.len != text.len || memcmp(back.data, text.data, text.len) != 0)
-    return "written text does not read back";
-  return nullptr;
+    return {reason::not_read_back};
+  return {};
 }
 
 // Writes the whole text from offset 0, in as many calls as it takes, so a
@@ -135,11 +127,12 @@ int list_xattrs(int fd, text_buf *names) {
 // open at in, and no ACL the old one lacks (a folder's default ACL gives
 // the new one its own): its ACL, security labels, user attributes. One the
 // new file already has alike is left as it is: NFS shows its files' modes
-// as an ACL that it may not take back. Null, or why not in msg.
-const char *carry_xattrs(int in, int out, char (&msg)[kWhySize]) {
+// as an ACL that it may not take back. Returns why not, with the
+// attribute's name in detail.
+fault carry_xattrs(int in, int out, char (&detail)[kDetailSize]) {
   text_buf names;
   text_buf value;
-  if (list_xattrs(in, &names) != 0) return errno_text();
+  if (list_xattrs(in, &names) != 0) return from_errno();
   const char *name = "system.posix_acl_access";
   bool ok = fremovexattr(out, name) == 0 || errno == ENODATA || errno == ENOTSUP;
   constexpr size_t kMost = 65536;  // the kernel's bound on a value
@@ -152,23 +145,24 @@ const char *carry_xattrs(int in, int out, char (&msg)[kWhySize]) {
                      memcmp(now, value.data, static_cast<size_t>(n)) == 0) ||
                     fsetxattr(out, name, value.data, static_cast<size_t>(n), 0) == 0);
   }
-  if (ok) return nullptr;
-  const char *error = errno_text();
-  if (error == kStale) return error;
-  snprintf(msg, sizeof msg, "can't carry the file's %s: %s", name, error);
-  return msg;
+  if (ok) return {};
+  fault why = from_errno();
+  if (is_stale(why)) return why;
+  snprintf(detail, sizeof detail, "%s", name);
+  return {reason::xattr, false, why.err};
 }
 
 // Reads the written file back: its bytes must be the new text, and
 // iniparser must take from it the old entries with only sys:type1 changed.
-const char *verify(const found &f, const char *tmp, int fd, const text_buf &text,
-                   const dictionary *before, const char *want) {
-  if (const char *bad = reads_back(fd, text)) return bad;
-  const char *why = "new text does not load";
+fault verify(const found &f, const char *tmp, int fd, const text_buf &text,
+             const dictionary *before, const char *want) {
+  fault why = reads_back(fd, text);
+  if (failed(why)) return why;
+  why = {reason::new_no_load};
   dict_guard after(debug_load(f.dir.fd, tmp, fd, tmp, &why));
   if (!after.d) return why;
-  if (!same_but(before, after.d, "sys:type1", want, "sys")) return kNoVerify;
-  return nullptr;
+  if (!same_but(before, after.d, "sys:type1", want, "sys")) return {reason::no_verify};
+  return {};
 }
 
 // True when the file no longer is what was read: changed in place by a
@@ -180,7 +174,7 @@ const char *verify(const found &f, const char *tmp, int fd, const text_buf &text
 // rename.
 bool changed(const found &f, int in, const text_buf &old) {
   debug_revalidate(in);
-  if (reads_back(in, old) != nullptr) return true;
+  if (failed(reads_back(in, old))) return true;
   debug_revalidate(f.dir.fd);
   struct stat now;
   if (fstatat(f.dir.fd, f.name, &now, AT_SYMLINK_NOFOLLOW) != 0) return true;
@@ -193,31 +187,33 @@ bool changed(const found &f, int in, const text_buf &old) {
 // file's owner, group, mode and extended attributes, once it reads back
 // and verifies and the file is still the one read. *stored says the
 // rename took place.
-const char *replace(found &f, const char *tmp, const text_buf &text, fd_guard &in,
-                    const text_buf &old, const dictionary *before, const char *want,
-                    bool *stored, char (&msg)[kWhySize]) {
+fault replace(found &f, const char *tmp, const text_buf &text, fd_guard &in,
+              const text_buf &old, const dictionary *before, const char *want,
+              bool *stored, char (&detail)[kDetailSize]) {
   fd_guard dir(openat(f.dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (dir.fd < 0) return errno_text();
+  if (dir.fd < 0) return from_errno();
   fd_guard out(openat(f.dir.fd, tmp, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (out.fd < 0) return errno_text();
+  if (out.fd < 0) return from_errno();
   tmp_guard cleanup{f.dir.fd, tmp};
   // A new file may take its group from a setgid folder or a grpid mount:
   // what it was given, not who this process is, says what to change. A
   // step that is not needed is not taken: some file systems refuse it.
   struct stat made;
-  if (stat_fd(out.fd, &made) != 0) return errno_text();
+  if (stat_fd(out.fd, &made) != 0) return from_errno();
   bool chown_it = made.st_uid != f.st.st_uid || made.st_gid != f.st.st_gid;
-  if (chown_it && fchown(out.fd, f.st.st_uid, f.st.st_gid) != 0) return errno_text();
+  if (chown_it && fchown(out.fd, f.st.st_uid, f.st.st_gid) != 0) return from_errno();
   if ((chown_it || (made.st_mode & 07777) != (f.st.st_mode & 07777)) &&
       fchmod(out.fd, f.st.st_mode & 07777) != 0)
-    return errno_text();
-  if (const char *bad = carry_xattrs(in.fd, out.fd, msg)) return bad;
-  if (write_all(out.fd, text) != 0 || fsync(out.fd) != 0) return errno_text();
+    return from_errno();
+  fault why = carry_xattrs(in.fd, out.fd, detail);
+  if (failed(why)) return why;
+  if (write_all(out.fd, text) != 0 || fsync(out.fd) != 0) return from_errno();
   // A text that does not verify may have been read from a file that
   // changed between the store's own two reads of it: then look again.
-  if (const char *bad = verify(f, tmp, out.fd, text, before, want))
-    return bad == kNoVerify && changed(f, in.fd, old) ? kChanged : bad;
-  if (changed(f, in.fd, old)) return kChanged;
+  why = verify(f, tmp, out.fd, text, before, want);
+  if (why.why == reason::no_verify && changed(f, in.fd, old)) return {reason::changed};
+  if (failed(why)) return why;
+  if (changed(f, in.fd, old)) return {reason::changed};
   // Nothing of this process may hold the file open as it is replaced: an
   // NFS client would first rename it away (a silly rename), and another
   // client would find no file in between. A file mounted over the name
@@ -226,20 +222,20 @@ const char *replace(found &f, const char *tmp, const text_buf &text, fd_guard &i
   in.reset(-1);
   f.obj.reset(-1);
   if (renameat(f.dir.fd, tmp, f.dir.fd, f.name) != 0)
-    return errno == EBUSY ? kMountPoint : errno_text();
+    return errno == EBUSY ? fault{reason::mount_point} : from_errno();
   cleanup.name = nullptr;
   *stored = true;
   // The new text is in place; without this it may not survive a power cut.
-  if (fsync(dir.fd) != 0) return errno_text();
-  return nullptr;
+  if (fsync(dir.fd) != 0) return from_errno();
+  return {};
 }
 
-// Reads the found file, open at in, whole; kChanged when it has grown
-// since it was found.
-const char *read_found(const found &f, int in, text_buf *old) {
+// Reads the found file, open at in, whole; reason::changed when it has
+// grown since it was found.
+fault read_found(const found &f, int in, text_buf *old) {
   auto size = static_cast<size_t>(f.st.st_size);
-  if (read_upto(in, size, old) != 0) return errno_text();
-  return old->len > size ? kChanged : nullptr;
+  if (read_upto(in, size, old) != 0) return from_errno();
+  return old->len > size ? fault{reason::changed} : fault{};
 }
 
 bool same(const text_buf &a, const text_buf &b) {
@@ -251,9 +247,10 @@ bool reads(const dictionary *d, const char *want) {
   return now && strcmp(now, want) == 0;
 }
 
-// One store of the regular file found under the lock; kChanged when
-// another process changed it meanwhile, and the store may start again.
-const char *store_found(found &f, const char *want, bool *stored, char (&msg)[kWhySize]) {
+// One store of the regular file found under the lock; reason::changed
+// when another process changed it meanwhile, and the store may start
+// again.
+fault store_found(found &f, const char *want, bool *stored, char (&detail)[kDetailSize]) {
   char tmp[NAME_MAX + 8];
   snprintf(tmp, sizeof tmp, ".%s.tmp", f.name);
   // Holding the lock, a temporary file of the file's owner, or of this
@@ -264,12 +261,13 @@ const char *store_found(found &f, const char *want, bool *stored, char (&msg)[kW
       (left.st_uid == f.st.st_uid || left.st_uid == geteuid()))
     unlinkat(f.dir.fd, tmp, 0);
 
-  const char *why = nullptr;
+  fault why;
   fd_guard in(debug_open_found(f, &why));
   if (in.fd < 0) return why;
   text_buf old;
-  if ((why = read_found(f, in.fd, &old))) return why;
-  why = "file does not load";
+  why = read_found(f, in.fd, &old);
+  if (failed(why)) return why;
+  why = {reason::no_load};
   dict_guard before(debug_load(f.dir.fd, f.name, in.fd, f.name, &why));
   if (!before.d) return why;
 
@@ -280,18 +278,19 @@ const char *store_found(found &f, const char *want, bool *stored, char (&msg)[kW
   // than iniparser takes.
   for (int append_block = 0; append_block < 2; ++append_block) {
     text_buf text;
-    if (ini_set_entry(old.data, old.len, "sys", "Type1", want, append_block != 0, &text, &why) != 0) {
-      if (append_block) return why;
+    reason edit = ini_set_entry(old.data, old.len, "sys", "Type1", want, append_block != 0, &text);
+    if (edit != reason::none) {
+      if (append_block) return {edit};
       continue;
     }
     if (same(text, old)) {
-      if (reads(before.d, want)) return nullptr;
+      if (reads(before.d, want)) return {};
       continue;
     }
-    why = replace(f, tmp, text, in, old, before.d, want, stored, msg);
-    if (why != kNoVerify) return why;
+    why = replace(f, tmp, text, in, old, before.d, want, stored, detail);
+    if (why.why != reason::no_verify) return why;
   }
-  return kNoVerify;
+  return {reason::no_verify};
 }
 
 // The file as it stands once this writer's turn has come, since a writer
@@ -299,17 +298,19 @@ const char *store_found(found &f, const char *want, bool *stored, char (&msg)[kW
 // what NFS knows of the folder and of the file is fetched afresh, so a
 // name it cached from before does not lead to the file replaced. That is
 // what the name in the folder now names, if it is still a regular file of
-// the same owner; else kChanged, and the store starts again from the path.
-const char *refresh(found *f) {
+// the same owner; else reason::changed, and the store starts again from
+// the path.
+fault refresh(found *f) {
   debug_revalidate(f->dir.fd);
   fd_guard now(openat(f->dir.fd, f->name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
   struct stat st;
   if (now.fd >= 0) debug_revalidate(now.fd);
-  if (now.fd < 0 || stat_fd(now.fd, &st) != 0) return errno == ESTALE ? kStale : kChanged;
-  if (!S_ISREG(st.st_mode) || st.st_uid != f->st.st_uid) return kChanged;
+  if (now.fd < 0 || stat_fd(now.fd, &st) != 0)
+    return errno == ESTALE ? with_errno(ESTALE) : fault{reason::changed};
+  if (!S_ISREG(st.st_mode) || st.st_uid != f->st.st_uid) return {reason::changed};
   f->obj.reset(now.release());
   f->st = st;
-  return nullptr;
+  return {};
 }
 
 // True when a file is mounted over the name, which Linux 5.8 and later
@@ -341,45 +342,48 @@ bool frozen(int fd) {
 // (looked at only where may_hold): nothing is stored, and nothing made, on
 // a read-only file system too. Else why no store can be made: a file
 // mounted over the name, or flags that forbid replacing the file.
-const char *before_turn(const found &f, const char *want, bool may_hold, bool *done) {
-  const char *why = nullptr;
+fault before_turn(const found &f, const char *want, bool may_hold, bool *done) {
+  fault why;
   fd_guard in(debug_open_found(f, &why));
   if (in.fd < 0) return why;
   text_buf old;
   text_buf text;
-  if (may_hold && !read_found(f, in.fd, &old) &&
-      ini_set_entry(old.data, old.len, "sys", "Type1", want, false, &text, &why) == 0 &&
+  if (may_hold && !failed(read_found(f, in.fd, &old)) &&
+      ini_set_entry(old.data, old.len, "sys", "Type1", want, false, &text) == reason::none &&
       same(text, old)) {
     dict_guard now(debug_load(f.dir.fd, f.name, in.fd, f.name, &why));
-    if ((*done = reads(now.d, want))) return nullptr;
+    if ((*done = reads(now.d, want))) return {};
   }
-  if (mount_point(f.obj.fd)) return kMountPoint;
+  if (mount_point(f.obj.fd)) return {reason::mount_point};
   fd_guard dir(openat(f.dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (frozen(in.fd)) return kFileFrozen;
-  if (frozen(dir.fd)) return kFolderFrozen;
-  return nullptr;
+  if (frozen(in.fd)) return {reason::file_frozen};
+  if (frozen(dir.fd)) return {reason::folder_frozen};
+  return {};
 }
 
 // One try of the store, from the path.
-const char *store_once(const char *path, const char *want, bool may_hold, time_t until,
-                       bool *stored, char (&msg)[kWhySize]) {
+fault store_once(const char *path, const char *want, bool may_hold, time_t until,
+                 bool *stored, char (&detail)[kDetailSize]) {
   found file;
   fd_guard lock;
   bool done = false;
-  const char *why = nullptr;
-  if ((why = debug_walk(path, &file))) return why;
-  if (!S_ISREG(file.st.st_mode)) return kNotRegular;
-  if ((why = before_turn(file, want, may_hold, &done)) || done) return why;
+  fault why = debug_walk(path, &file);
+  if (failed(why)) return why;
+  if (!S_ISREG(file.st.st_mode)) return {reason::not_regular};
+  why = before_turn(file, want, may_hold, &done);
+  if (failed(why) || done) return why;
   // A writer waiting for its turn holds nothing of the file open, which
   // would make the rename of the writer in its turn a silly rename on NFS.
   file.obj.reset(-1);
-  if ((why = debug_take_turn(file, until, &lock, msg, sizeof msg))) return why;
-  if ((why = refresh(&file))) return why;
-  return store_found(file, want, stored, msg);
+  why = debug_take_turn(file, until, &lock, detail);
+  if (failed(why)) return why;
+  why = refresh(&file);
+  if (failed(why)) return why;
+  return store_found(file, want, stored, detail);
 }
 
-const char *store(const char *path, const char *want, bool may_hold, bool *stored,
-                  char (&msg)[kWhySize]) {
+fault store(const char *path, const char *want, bool may_hold, bool *stored,
+            char (&detail)[kDetailSize]) {
   quiet_iniparser quiet;
   // A file-size limit from now on fails a write with EFBIG, which is told.
   signal(SIGXFSZ, SIG_IGN);
@@ -389,24 +393,24 @@ const char *store(const char *path, const char *want, bool may_hold, bool *store
   // the path, a few times; one whose handles went stale (another NFS
   // client replaced it) until the deadline, which the turn keeps too.
   const time_t until = debug_deadline(kPatienceSeconds);
-  const char *why = nullptr;
+  fault why;
   int tries = 0;
   do {
-    why = store_once(path, want, may_hold, until, stored, msg);
-  } while ((why == kChanged && ++tries < kTries) || (why == kStale && !debug_past(until)));
-  return why == kStale ? kChanged : why;
+    why = store_once(path, want, may_hold, until, stored, detail);
+  } while ((why.why == reason::changed && ++tries < kTries) ||
+           (is_stale(why) && !debug_past(until)));
+  return is_stale(why) ? fault{reason::changed} : why;
 }
 
 }  // namespace
 
-int debug_store_type1(const char *path, int8_t type1, bool may_hold, const char **why,
-                      char (&msg)[kWhySize]) {
+int debug_store_type1(const char *path, int8_t type1, bool may_hold, fault *why,
+                      char (&detail)[kDetailSize]) {
   char want[8];
   snprintf(want, sizeof want, "%d", type1);
   bool stored = false;
-  const char *failed = store(path, want, may_hold, &stored, msg);
-  if (!failed) return 0;
-  *why = failed;
+  *why = store(path, want, may_hold, &stored, detail);
+  if (!failed(*why)) return 0;
   return stored ? 1 : -1;
 }
 

@@ -2,14 +2,11 @@
 #ifndef DEBUGCFG_STORE_H
 #define DEBUGCFG_STORE_H
 
-#include <limits.h>
-#include <stddef.h>
 #include <stdint.h>
 
-namespace debugcfg {
+#include "reason.h"
 
-// Room for a reason that names a file.
-constexpr size_t kWhySize = PATH_MAX + NAME_MAX + 64;
+namespace debugcfg {
 
 // Replaces the value of the file's effective sys:Type1 with type1, leaving
 // every other byte as it was; writes nothing when the text would not change
@@ -18,12 +15,12 @@ constexpr size_t kWhySize = PATH_MAX + NAME_MAX + 64;
 // Stores of the same file take turns on the lock file beside it, waiting
 // 30 s at most. Returns 0; -1 with *why set to the reason, the file then
 // as it was; or 1 with *why set when the new file is in place but its
-// folder could not be synced. A reason that names a file is put in msg.
+// folder could not be synced. The name a reason gives is put in detail.
 // may_hold says iniparser read type1 from the file as the caller loaded
 // it: only then may nothing need storing, which is then found out before
 // any lock file is made.
-int debug_store_type1(const char *path, int8_t type1, bool may_hold, const char **why,
-                      char (&msg)[kWhySize]);
+int debug_store_type1(const char *path, int8_t type1, bool may_hold, fault *why,
+                      char (&detail)[kDetailSize]);
 
 }  // namespace debugcfg
 

@@ -55,8 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t len = size - 1;
 
   debugcfg::text_buf out;
-  const char *why = nullptr;
-  if (debugcfg::ini_set_entry(text, len, "sys", "Type1", want, false, &out, &why) != 0) return 0;
+  if (debugcfg::ini_set_entry(text, len, "sys", "Type1", want, false, &out) !=
+      debugcfg::reason::none)
+    return 0;
 
   dictionary *before = load(text, len);
   dictionary *after = load(out.data, out.len);

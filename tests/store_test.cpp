@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "commands.h"
 #include "testutil.h"
 
 namespace {
@@ -21,10 +22,12 @@ struct stored {
 };
 
 stored store(const std::string &path, int8_t value) {
-  const char *why = nullptr;
-  char msg[debugcfg::kWhySize];
-  int rc = debug_store_type1(path.c_str(), value, true, &why, msg);
-  return {rc, why ? why : ""};
+  debugcfg::fault why;
+  char detail[debugcfg::kDetailSize] = "";
+  int rc = debug_store_type1(path.c_str(), value, true, &why, detail);
+  char words[2 * debugcfg::kDetailSize];
+  debugcfg::debug_fault_text(why, detail, words, sizeof words);
+  return {rc, words};
 }
 
 // Every extended attribute of the file at path, "name=value;" each.
