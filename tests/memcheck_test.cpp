@@ -15,7 +15,8 @@ constexpr int kMemcheckFailed = 99;
 
 TEST(Memcheck, NoErrorsNoLeaksOnAnyPath) {
   if (sandbox::kSanitized || sandbox::emulated())
-    GTEST_SKIP() << "memcheck runs on the plain host build";
+    GTEST_SKIP() << "memcheck can't run under a sanitizer or the emulator; the plain host builds "
+                    "(dev, noopt) run it";
   std::string example =
       testutil::read_file(std::string(E2E_CASES_DIR) + "/write-stores-in-place/input.cfg");
   const struct {
