@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "debug_config.h"
+#include "load.h"
 #include "record.h"
 #include "texts.h"
 
@@ -22,16 +23,20 @@ void print_report(const debug_config_t *rec) {
 }  // namespace
 
 int debug_read_file(const char *path) {
+  patience wait;
+  return debug_report(path, &wait);
+}
+
+int debug_report(const char *path, patience *wait) {
   // A file that is there but does not load, or is no regular file, reads
   // as an empty one.
   fault why;
-  dictionary *loaded = nullptr;
-  if (debug_load_file(path, &loaded, &why) != 0) {
+  view file;
+  if (debug_load_file(path, false, wait, &file, &why) != 0) {
     printf("%s", text::open_failed);
     return -1;
   }
-  dict_guard dict(loaded);
-  debug_load_record(dict.d, debugconfig);
+  debug_load_record(file.dict.d, debugconfig);
   print_report(debugconfig);
   return 0;
 }

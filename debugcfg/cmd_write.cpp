@@ -1,10 +1,10 @@
 // debug write: sets debug type 1, stores it, and shows the file afresh.
-#include <limits.h>
 #include <stdio.h>
 #include <string.h>
 
 #include "commands.h"
 #include "debug_config.h"
+#include "load.h"
 #include "record.h"
 #include "store.h"
 #include "texts.h"
@@ -24,38 +24,38 @@ void debug_fault_text(fault f, const char *detail, char *out, size_t size) {
     snprintf(inner, sizeof inner, words, detail, strerror(f.err));
     words = inner;
   }
-  if (!f.at_lock) {
-    snprintf(out, size, "%s", words);
-    return;
-  }
   bool unsafe = f.why == reason::not_regular ||
                 (f.why >= reason::lock_symlink && f.why <= reason::lock_owner);
-  snprintf(out, size, text::lock_file, unsafe ? text::unsafe : "", detail, words);
+  if (f.at == site::lock)
+    snprintf(out, size, text::lock_file, unsafe ? text::unsafe : "", detail, words);
+  else if (f.at == site::new_file)
+    snprintf(out, size, text::new_file, detail, words);
+  else
+    snprintf(out, size, "%s", words);
 }
 
 int debug_write_file(const char *path, const char *key, int value) {
   fault why;
   char detail[kDetailSize] = "";
   int stored = 0;
+  patience wait;
   {
-    dictionary *loaded = nullptr;
-    debug_load_file(path, &loaded, &why);
-    dict_guard dict(loaded);
+    view file;
+    debug_load_file(path, true, &wait, &file, &why);
     if (strcmp(key, "Type1") != 0) return -1;
     debugconfig->Type1 = narrow8(value);
-    bool may_hold = entry_int(dict.d, "sys:type1", INT_MIN) == debugconfig->Type1;
     // Only a file that loaded is stored: a missing file is never created,
     // one iniparser cannot read is never rewritten, and a FIFO or a device
     // at the path is told as such.
-    if (debug_writeConfig(debugconfig, dict.d) == 0)
-      stored = debug_store_type1(path, debugconfig->Type1, may_hold, &why, detail);
+    if (debug_writeConfig(debugconfig, file.dict.d) == 0)
+      stored = debug_store_type1(path, &file, debugconfig->Type1, &wait, &why, detail);
   }
   if (failed(why)) {
     char words[2 * kDetailSize + 64];
     debug_fault_text(why, detail, words, sizeof words);
     printf(stored > 0 ? text::stored_unsynced : text::save_failed, words);
   }
-  debug_read_file(path);
+  debug_report(path, &wait);
   return 0;
 }
 

@@ -6,11 +6,15 @@
 #include <stddef.h>
 
 #include "reason.h"
+#include "system.h"
 
 namespace debugcfg {
 
 // debug_read_data() against the file at path.
 int debug_read_file(const char *path);
+
+// The same, keeping to the deadline of a command that waited before.
+int debug_report(const char *path, patience *wait);
 
 // debug_write_data() against the file at path.
 int debug_write_file(const char *path, const char *key, int value);

@@ -81,8 +81,31 @@ void read_section(const char *s, size_t n, char *section) {
   section[to - from] = '\0';
 }
 
-// As iniparser_line(): the value forms are tried in its order, double
+// Where the value iniparser keeps of a line stands, in line[p, to): after
+// the '=' and its blanks. The forms are tried in iniparser's order: double
 // quotes, single quotes, bare text up to ';' or '#', then an empty value.
+void find_value(const char *line, size_t p, size_t to, line_info *li) {
+  while (p < to && is_space(line[p])) ++p;
+  li->val_from = li->val_to = p;
+  if (p == to) return;
+  char q = line[p];
+  if ((q == '"' || q == '\'') && p + 1 < to && line[p + 1] != q) {
+    size_t end = p + 1;
+    while (end < to && line[end] != q) ++end;
+    li->val_from = p + 1;
+    li->val_to = end;
+    return;
+  }
+  if (q == ';' || q == '#') return;
+  size_t end = p;
+  while (end < to && line[end] != ';' && line[end] != '#') ++end;
+  trim(line, &p, &end);
+  if (end - p == 2 && (line[p] == '"' || line[p] == '\'') && line[p + 1] == line[p]) end = ++p;
+  li->val_from = p;
+  li->val_to = end;
+}
+
+// As iniparser_line(): what kind of line it is, with its key and value.
 line_info classify(const char *line, char *section) {
   line_info li;
   size_t from = 0;
@@ -110,36 +133,31 @@ line_info classify(const char *line, char *section) {
   li.key_from = from;
   li.key_to = at;
   trim(line, &li.key_from, &li.key_to);
-
-  size_t p = at + 1;
-  while (p < to && is_space(line[p])) ++p;
-  li.val_from = li.val_to = p;
-  if (p == to) return li;
-  char q = line[p];
-  if ((q == '"' || q == '\'') && p + 1 < to && line[p + 1] != q) {
-    size_t end = p + 1;
-    while (end < to && line[end] != q) ++end;
-    li.val_from = p + 1;
-    li.val_to = end;
-    return li;
-  }
-  if (q == ';' || q == '#') return li;
-  size_t end = p;
-  while (end < to && line[end] != ';' && line[end] != '#') ++end;
-  trim(line, &p, &end);
-  if (end - p == 2 && (line[p] == '"' || line[p] == '\'') && line[p + 1] == line[p]) end = ++p;
-  li.val_from = p;
-  li.val_to = end;
+  find_value(line, at + 1, to, &li);
   return li;
 }
 
 // The last line that sets the entry, as the dictionary's last write wins.
+// Its offsets, for the text "[sys]\nType1 = \\\n  3\nType2 = 2\n", whose Type1
+// is continued over two physical lines:
+//
+//   text[6, 16)   "Type1 = \\\n"  its first physical line: start = 6
+//   text[16, 20)  "  3\n"          its last: chunk_start = 16, chunk_end = 20
+//   line          "Type1 =   3"   fgets's pieces joined, the backslash gone:
+//                 line[8, 11)     "  3", the last piece: piece_from = 8
+//                 line[10, 11)    "3", the value iniparser keeps: val_from
+//                                 = 10, val_to = 11; line_len = 11
+//
+// The edit is text[0, start), line[0, val_from), the new value,
+// line[val_to, line_len), what the last physical line holds past its piece
+// in line (text[chunk_start + line_len - piece_from, chunk_end): "\n"),
+// and text[chunk_end, len).
 struct setter {
   bool is_value = false;       // a value line; false for a header or none
-  size_t start = 0;            // first byte of its first physical line
-  size_t chunk_start = 0;      // its last physical line
+  size_t start = 0;
+  size_t chunk_start = 0;
   size_t chunk_end = 0;
-  size_t piece_from = 0;       // where that line's bytes begin in `line`
+  size_t piece_from = 0;
   size_t val_from = 0, val_to = 0;
   size_t line_len = 0;
   char line[kLineSize + 1];
@@ -175,7 +193,24 @@ struct builder {
   void add(const char *s) { add(s, strlen(s)); }
 };
 
-// What a read of the text as iniparser's finds for section:key.
+// The entry looked for: its section (lower case) and key, and the name of
+// a header that sets it, "section:key" in lower case.
+struct target {
+  char section[kLineSize + 1];
+  const char *key;
+  char header[kLineSize + 1];
+};
+
+void aim(const char *entry, target *t) {
+  size_t at = 0;
+  while (entry[at] != ':') ++at;
+  memcpy(t->section, entry, at);
+  t->section[at] = '\0';
+  t->key = entry + at + 1;
+  for (size_t i = 0; i == 0 || entry[i - 1]; ++i) t->header[i] = lower(entry[i]);
+}
+
+// What a read of the text as iniparser's finds for the entry.
 struct scan_result {
   setter set;
   size_t header_end = 0;   // end of the last header that sets the entry
@@ -183,22 +218,42 @@ struct scan_result {
   bool open_line = false;  // the text ends inside a continued line
 };
 
+// Notes what the logical line in `line`, which ends at `end`, does for the
+// entry: from `start`, its last physical line from chunk_start, that
+// line's bytes from piece_from in `line`.
+void note(const target &t, const char *line, const line_info &li, const char *current,
+          size_t start, size_t chunk_start, size_t end, int piece_from, scan_result *res) {
+  bool in_section = strcmp(current, t.section) == 0;
+  if (li.kind == line_kind::section && strcmp(current, t.header) == 0) {
+    res->set.is_value = false;
+    res->header_end = end;
+  }
+  if (li.kind == line_kind::value && in_section &&
+      same_nocase(line + li.key_from, li.key_to - li.key_from, t.key)) {
+    setter &set = res->set;
+    set.is_value = true;
+    set.start = start;
+    set.chunk_start = chunk_start;
+    set.chunk_end = end;
+    set.piece_from = static_cast<size_t>(piece_from);
+    set.val_from = li.val_from;
+    set.val_to = li.val_to;
+    set.line_len = strlen(line);
+    memcpy(set.line, line, set.line_len + 1);
+  }
+  if (in_section && (li.kind == line_kind::section || li.kind == line_kind::value))
+    res->insert_at = end;
+}
+
 // Reads the text line by line as iniparser_load() does. Returns why
 // iniparser would fail to load it, or reason::none.
-reason scan(const char *text, size_t len, const char *section, const char *key,
-            scan_result *res) {
+reason scan(const char *text, size_t len, const target &t, scan_result *res) {
   if (memchr(text, '\0', len)) return reason::nul_byte;
-  char entry_section[kLineSize + 1];
-  snprintf(entry_section, sizeof entry_section, "%s:%s", section, key);
-  for (char *c = entry_section; *c; ++c) *c = lower(*c);
-
   reader r{text, len, 0};
   char line[kLineSize + 1] = {};
   char current[kLineSize + 1] = {};
-  setter &set = res->set;
   int last = 0;
   size_t start = 0;
-
   for (;;) {
     if (last == 0) start = r.pos;
     size_t chunk_start = r.pos;
@@ -215,97 +270,93 @@ reason scan(const char *text, size_t len, const char *section, const char *key,
       continue;
     }
     last = 0;
-
     line_info li = classify(line, current);
     if (li.kind == line_kind::error) return reason::no_parse;
-    bool in_section = strcmp(current, section) == 0;
-    if (li.kind == line_kind::section && strcmp(current, entry_section) == 0) {
-      set.is_value = false;
-      res->header_end = r.pos;
-    }
-    if (li.kind == line_kind::value && in_section &&
-        same_nocase(line + li.key_from, li.key_to - li.key_from, key)) {
-      set.is_value = true;
-      set.start = start;
-      set.chunk_start = chunk_start;
-      set.chunk_end = r.pos;
-      set.piece_from = static_cast<size_t>(piece_from);
-      set.val_from = li.val_from;
-      set.val_to = li.val_to;
-      set.line_len = strlen(line);
-      memcpy(set.line, line, set.line_len + 1);
-    }
-    if (in_section && (li.kind == line_kind::section || li.kind == line_kind::value)) {
-      res->insert_at = r.pos;
-    }
+    note(t, line, li, current, start, chunk_start, r.pos, piece_from, res);
     memset(line, 0, kLineSize);
   }
   res->open_line = last != 0;
   return reason::none;
 }
 
+// The text with the value of the line that sets the entry replaced.
+void replace_value(builder *b, const char *text, size_t len, const setter &set, const char *value) {
+  size_t piece = set.line_len > set.piece_from ? set.line_len - set.piece_from : 0;
+  b->add(text, set.start);
+  b->add(set.line, set.val_from);
+  b->add(value);
+  b->add(set.line + set.val_to, set.line_len - set.val_to);
+  b->add(text + set.chunk_start + piece, set.chunk_end - set.chunk_start - piece);
+  b->add(text + set.chunk_end, len - set.chunk_end);
+}
+
+// The text with "key = value" added after the line that ends at at.
+void add_line(builder *b, const char *text, size_t len, size_t at, const char *key,
+              const char *value) {
+  const char *eol = eol_before(text, at);
+  b->add(text, at);
+  // A line that had no end gets a bare LF: a CR would take a line of
+  // iniparser's greatest length past it.
+  if (!*eol) b->add("\n");
+  b->add(key);
+  b->add(" = ");
+  b->add(value);
+  b->add(*eol ? eol : first_eol(text, len));
+  b->add(text + at, len - at);
+}
+
+// The text with a block of the section holding "key = value" after it.
+void add_block(builder *b, const char *text, size_t len, const target &t, const char *value) {
+  const char *eol = first_eol(text, len);
+  b->add(text, len);
+  if (len > 0 && text[len - 1] != '\n') b->add("\n");
+  b->add("[");
+  b->add(t.section);
+  b->add("]");
+  b->add(eol);
+  b->add(t.key);
+  b->add(" = ");
+  b->add(value);
+  b->add(eol);
+}
+
+// Why the edited text would not read back as the new value, or none: a
+// joined line may have grown past iniparser's buffer.
+reason check(const builder &b, const target &t, const char *value) {
+  if (b.overflow) return reason::edit_too_big;
+  scan_result again;
+  reason why = scan(b.p, b.n, t, &again);
+  if (why != reason::none) return why;
+  size_t vlen = strlen(value);
+  const setter &set = again.set;
+  if (!set.is_value || set.val_to - set.val_from != vlen ||
+      memcmp(set.line + set.val_from, value, vlen) != 0)
+    return reason::edit_no_read_back;
+  return reason::none;
+}
+
 }  // namespace
 
-reason ini_set_entry(const char *text, size_t len, const char *section, const char *key,
-                     const char *value, bool append_block, text_buf *out) {
+reason ini_set_entry(const char *text, size_t len, const char *entry, const char *value,
+                     bool append_block, text_buf *out) {
+  target t;
+  aim(entry, &t);
   scan_result found;
-  reason why = scan(text, len, section, key, &found);
+  reason why = scan(text, len, t, &found);
   if (why != reason::none) return why;
-  const setter &set = found.set;
+  bool own_block = append_block || (!found.set.is_value && found.insert_at <= found.header_end);
+  if (own_block && found.open_line) return reason::open_continuation;
 
-  size_t vlen = strlen(value);
-  size_t cap = len + vlen + strlen(section) + strlen(key) + 16;
+  size_t cap = len + strlen(value) + strlen(entry) + 16;
   builder b{static_cast<char *>(malloc(cap)), cap, 0, false};
   if (!b.p) return reason::no_memory;
-
-  if (set.is_value && !append_block) {
-    size_t piece = set.line_len > set.piece_from ? set.line_len - set.piece_from : 0;
-    b.add(text, set.start);
-    b.add(set.line, set.val_from);
-    b.add(value, vlen);
-    b.add(set.line + set.val_to, set.line_len - set.val_to);
-    b.add(text + set.chunk_start + piece, set.chunk_end - set.chunk_start - piece);
-    b.add(text + set.chunk_end, len - set.chunk_end);
-  } else if (found.insert_at > found.header_end && !append_block) {
-    size_t insert_at = found.insert_at;
-    const char *eol = eol_before(text, insert_at);
-    const char *new_eol = *eol ? eol : first_eol(text, len);
-    b.add(text, insert_at);
-    // A line that had no end gets a bare LF: a CR would take a line of
-    // iniparser's greatest length past it.
-    if (!*eol) b.add("\n");
-    b.add(key);
-    b.add(" = ");
-    b.add(value, vlen);
-    b.add(new_eol);
-    b.add(text + insert_at, len - insert_at);
-  } else {
-    if (found.open_line) {
-      free(b.p);
-      return reason::open_continuation;
-    }
-    const char *eol = first_eol(text, len);
-    b.add(text, len);
-    if (len > 0 && text[len - 1] != '\n') b.add("\n");
-    b.add("[");
-    b.add(section);
-    b.add("]");
-    b.add(eol);
-    b.add(key);
-    b.add(" = ");
-    b.add(value, vlen);
-    b.add(eol);
-  }
-
-  // The edit must read back as the new value: a joined line may have grown
-  // past iniparser's buffer.
-  scan_result again;
-  why = b.overflow ? reason::edit_too_big : scan(b.p, b.n, section, key, &again);
-  if (why == reason::none &&
-      (!again.set.is_value || again.set.val_to - again.set.val_from != vlen ||
-       memcmp(again.set.line + again.set.val_from, value, vlen) != 0))
-    why = reason::edit_no_read_back;
-  if (why != reason::none) {
+  if (own_block)
+    add_block(&b, text, len, t, value);
+  else if (found.set.is_value)
+    replace_value(&b, text, len, found.set, value);
+  else
+    add_line(&b, text, len, found.insert_at, t.key, value);
+  if ((why = check(b, t, value)) != reason::none) {
     free(b.p);
     return why;
   }

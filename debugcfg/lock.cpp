@@ -11,17 +11,11 @@ namespace debugcfg {
 
 namespace {
 
-constexpr long kStepNanoseconds = 10 * 1000000L;
-
-// Tries the lock, then sleeps a step, until the deadline, whatever the
-// timer's granularity. No signal is involved, so none that the caller
-// blocked, ignored or set an alarm for changes the wait.
-fault wait_turn(int fd, time_t until) {
+// Tries the lock each step until the deadline.
+fault wait_turn(int fd, patience *wait) {
   while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     if (errno != EWOULDBLOCK) return from_errno();
-    if (debug_past(until)) return {reason::no_turn};
-    struct timespec step = {0, kStepNanoseconds};
-    nanosleep(&step, nullptr);
+    if (!wait->step()) return {reason::no_turn};
   }
   return {};
 }
@@ -37,82 +31,93 @@ reason unlike(const struct stat &st) {
   return reason::none;
 }
 
-// Makes the lock file, exclusively, as the file's owner's. Only a lock
-// made here is ever given an owner or a mode. Returns its descriptor; -1
-// with errno EEXIST where another writer made it first, or with *why set.
+// Gives the unnamed file open at fd the name in dir, unless something
+// stands there (EEXIST); through /proc, or by its descriptor, which root
+// may link.
+int link_fd(int fd, int dir, const char *name) {
+  char proc[32];
+  proc_name(fd, proc);
+  if (linkat(AT_FDCWD, proc, dir, name, AT_SYMLINK_FOLLOW) == 0) return 0;
+  return errno == EEXIST ? -1 : linkat(fd, "", dir, name, AT_EMPTY_PATH);
+}
+
+// Makes the lock file, whole before any writer can see it: unnamed
+// (O_TMPFILE), given the file's owner, group and mode, then linked to its
+// name. Where the file system makes no unnamed files, or one can't be
+// linked (no /proc, and not root), it is made at its name; if it can't be
+// given its owner it is removed again, by a writer in its turn on it only.
+// Returns its descriptor, or -1 with *why set, or none where another
+// writer made it first.
 int make(const found &f, const char *name, fault *why) {
-  fd_guard fd(openat(f.dir.fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (fd.fd < 0) {
-    *why = from_errno();
+  fd_guard fd(openat(f.dir.fd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+  if (fd.fd >= 0) {
+    if (give_owner(fd.fd, f.st) == 0 && link_fd(fd.fd, f.dir.fd, name) == 0) return fd.release();
+    if (errno != ENOENT) {
+      if (errno != EEXIST) *why = from_errno();
+      return -1;
+    }
+  }
+  fd.reset(openat(f.dir.fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (fd.fd < 0 || give_owner(fd.fd, f.st) != 0) {
+    if (fd.fd >= 0 || errno != EEXIST) *why = from_errno();
+    if (fd.fd >= 0 && flock(fd.fd, LOCK_EX | LOCK_NB) == 0) unlinkat(f.dir.fd, name, 0);
     return -1;
+  }
+  return fd.release();
+}
+
+// Opens what stands at the lock's name, after a look at it that opens
+// nothing, so that nothing else there (a device, a FIFO) is ever opened;
+// makes it where nothing stands. *replace says it is an earlier owner's.
+// Returns why not, or none with lock->fd -1 where another writer made it
+// first.
+fault open_lock(const found &f, const char *name, patience *wait, fd_guard *lock,
+                bool *replace) {
+  fd_guard look(openat(f.dir.fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
+  fault why;
+  if (look.fd < 0) {
+    if (errno != ENOENT) return from_errno();
+    lock->reset(make(f, name, &why));
+    return why;
   }
   struct stat st;
-  if (stat_fd(fd.fd, &st) != 0 ||
-      ((st.st_uid != f.st.st_uid || st.st_gid != f.st.st_gid) &&
-       fchown(fd.fd, f.st.st_uid, f.st.st_gid) != 0)) {
-    *why = from_errno();
-    unlinkat(f.dir.fd, name, 0);
-    errno = 0;
-    return -1;
-  }
-  // A file system that keeps no modes shows its own, whatever is asked,
-  // and the write goes on: there, the folder's permissions and the
-  // mount's guard the lock.
-  if ((st.st_mode & 07777) != 0600) fchmod(fd.fd, 0600);
-  return fd.release();
+  if (stat_fd(look.fd, &st) != 0) return from_errno();
+  if (unlike(st) != reason::none) return fault{unlike(st)};
+  // Where only root and the file's owner can change the folder, no one
+  // else can have left a lock of another account: an earlier owner of the
+  // file did.
+  *replace = st.st_uid != f.st.st_uid;
+  if (*replace && !debug_only_root_and(f.dir.fd, f.st.st_uid))
+    return fault{reason::lock_owner, site::file, static_cast<int>(st.st_uid)};
+  lock->reset(debug_reopen(f.dir.fd, name, look.fd, O_RDWR | O_NOCTTY, true, wait, &why));
+  return why;
+}
+
+// True while the lock's name leads to the lock open at fd.
+bool still_named(const found &f, const char *name, int fd) {
+  struct stat held;
+  struct stat now;
+  return stat_fd(fd, &held) == 0 && fstatat(f.dir.fd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+         now.st_dev == held.st_dev && now.st_ino == held.st_ino;
 }
 
 }  // namespace
 
-fault debug_take_turn(const found &f, time_t until, fd_guard *lock, char (&detail)[kDetailSize]) {
+fault debug_take_turn(const found &f, patience *wait, fd_guard *lock,
+                      char (&detail)[kDetailSize]) {
   char name[NAME_MAX + 8];
   snprintf(name, sizeof name, ".%s.lock", f.name);
   fault why;
-  for (;;) {
-    lock->reset(-1);
-    if (debug_past(until)) return {reason::no_turn};
-    // Look, then open only what was looked at: nothing else at the name,
-    // a device or a FIFO included, is ever opened.
-    fd_guard look(openat(f.dir.fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st;
+  do {
     bool replace = false;
-    if (look.fd < 0) {
-      why = from_errno();
-      if (errno == ENOENT) lock->reset(make(f, name, &why));
-      if (lock->fd < 0) {
-        if (errno == EEXIST) continue;
-        break;
-      }
-    } else {
-      if (stat_fd(look.fd, &st) != 0) {
-        why = from_errno();
-        break;
-      }
-      if ((why.why = unlike(st)) != reason::none) break;
-      if (st.st_uid != f.st.st_uid) {
-        // Where only root and the file's owner can change the folder, no
-        // one else can have left it: an earlier owner of the file did.
-        why = {reason::lock_owner, false, static_cast<int>(st.st_uid)};
-        if (!debug_only_root_and(f.dir.fd, f.st.st_uid)) break;
-        replace = true;
-      }
-      lock->reset(debug_reopen(f.dir.fd, name, look.fd, O_RDWR | O_NONBLOCK | O_NOCTTY, true, &why));
-      if (lock->fd < 0) break;
-    }
-    why = wait_turn(lock->fd, until);
-    if (why.why == reason::no_turn) return why;
+    lock->reset(-1);
+    why = open_lock(f, name, wait, lock, &replace);
     if (failed(why)) break;
-    // A writer may have replaced the lock meanwhile, and holds the new one:
-    // a turn counts only while the name still leads to the lock held.
-    struct stat held;
-    struct stat now;
-    if (stat_fd(lock->fd, &held) != 0) {
-      why = from_errno();
-      break;
-    }
-    if (fstatat(f.dir.fd, name, &now, AT_SYMLINK_NOFOLLOW) != 0 || now.st_dev != held.st_dev ||
-        now.st_ino != held.st_ino)
-      continue;
+    if (lock->fd < 0) continue;  // another writer made it first
+    if (failed(why = wait_turn(lock->fd, wait))) break;
+    // A writer may have replaced the lock meanwhile, and holds the new
+    // one: a turn counts only while the name still leads to the lock held.
+    if (!still_named(f, name, lock->fd)) continue;
     if (!replace) return {};
     // Holding the earlier owner's lock, no writer is in its turn: the name
     // is freed for a lock of the present owner's.
@@ -120,10 +125,12 @@ fault debug_take_turn(const found &f, time_t until, fd_guard *lock, char (&detai
       why = from_errno();
       break;
     }
-  }
-  if (is_stale(why)) return why;
-  snprintf(detail, sizeof detail, "%s/%s", f.where, name);
-  why.at_lock = true;
+  } while (wait->step());
+  lock->reset(-1);
+  if (!failed(why)) why = fault{reason::no_turn};
+  if (why.why == reason::no_turn || is_stale(why)) return why;
+  name_in(detail, f.where, name);
+  why.at = site::lock;
   return why;
 }
 

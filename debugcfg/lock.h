@@ -3,20 +3,22 @@
 #ifndef DEBUGCFG_LOCK_H
 #define DEBUGCFG_LOCK_H
 
-#include <stddef.h>
-
-#include "find_file.h"
+#include "reason.h"
+#include "system.h"
+#include "walk.h"
 
 namespace debugcfg {
 
 // Takes this writer's turn on .<name>.lock beside the found file, by the
 // deadline, holding it open in *lock. A missing lock is made, empty, 0600,
-// with the file's owner and group; one that an earlier owner of the file
-// left, in a folder only root and the file's owner can change, is replaced
-// in its turn. Whatever else stands there is refused without being opened.
-// Returns why not: reason::no_turn, or a lock_* reason with the lock
-// file's path in detail.
-fault debug_take_turn(const found &f, time_t until, fd_guard *lock, char (&detail)[kDetailSize]);
+// with the file's owner and group, and appears at its name only so; one
+// that an earlier owner of the file left, in a folder only root and the
+// file's owner can change, is replaced in its turn. Whatever else stands
+// there is refused without being opened. Only a writer in its turn ever
+// removes a lock. Returns why not: reason::no_turn, a stale handle, or a
+// fault at site::lock with the lock file's path in detail.
+fault debug_take_turn(const found &f, patience *wait, fd_guard *lock,
+                      char (&detail)[kDetailSize]);
 
 }  // namespace debugcfg
 

@@ -17,6 +17,8 @@ enum class reason : unsigned char {
   not_regular,        // a FIFO, a device, a socket or a folder at the path
   no_proc,            // the found file can be handed on by no name
   no_turn,            // no turn within the deadline
+  leased,             // another process's lease held the file past it
+  busy,               // another process was writing the file all along
   changed,            // another process kept changing the file
   no_load,            // the file does not load through iniparser
   new_no_load,        // the new text does not load
@@ -39,16 +41,23 @@ enum class reason : unsigned char {
   xattr,              // err is the errno; detail names the attribute
 };
 
+// Where a fault happened, when not at the configuration file itself.
+enum class site : unsigned char {
+  file,
+  lock,      // the writers' lock file, which detail names
+  new_file,  // the new file beside the old one, which detail names
+};
+
 struct fault {
   reason why = reason::none;
-  bool at_lock = false;  // it happened at the lock file, which detail names
-  int err = 0;
+  site at = site::file;
+  int err = 0;  // the errno of the system call that failed; for lock_owner, the lock's owner
 };
 
 constexpr bool failed(fault f) { return f.why != reason::none; }
 
 // The fault of a system call that failed with err.
-constexpr fault with_errno(int err) { return {reason::system, false, err}; }
+constexpr fault with_errno(int err) { return {reason::system, site::file, err}; }
 
 // The fault of the system call that just failed.
 inline fault from_errno() { return with_errno(errno); }

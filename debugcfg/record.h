@@ -1,33 +1,33 @@
-// The rules between the [sys] entries of a loaded dictionary and the record.
+// The record and its rules: the [sys] entries, each named here once, and
+// how they go from a loaded dictionary into the record and back.
 #ifndef DEBUGCFG_RECORD_H
 #define DEBUGCFG_RECORD_H
+
+#include <stdint.h>
 
 #include <iniparser.h>
 
 #include "debug_config.h"
-#include "find_file.h"
 
 namespace debugcfg {
 
-// Frees a loaded dictionary when it goes out of scope.
-struct dict_guard {
-  dictionary *d;
-  explicit dict_guard(dictionary *dict) : d(dict) {}
-  ~dict_guard() {
-    if (d) iniparser_freedict(d);
-  }
-  dict_guard(const dict_guard &) = delete;
-  dict_guard &operator=(const dict_guard &) = delete;
-};
+// The tool's section, and each of its entries as iniparser addresses it:
+// the section, ':', the key as a new line spells it.
+inline constexpr const char *kSection = "sys";
+inline constexpr const char *kPrinterName = "sys:printerName";
+inline constexpr const char *kDefaultName = "sys:defaultName";
+inline constexpr const char *kType1 = "sys:Type1";
+inline constexpr const char *kType2 = "sys:Type2";
+inline constexpr const char *kType3 = "sys:Type3";
 
-// Finds the file at path and loads it through iniparser, looking again
-// from the path while handles go stale, for kPatienceSeconds at most.
-// Returns -1 when it can't be reached (no file, a folder that can't be
-// searched, a link not followed: *why set to reason::unsafe_path, or /proc
-// missing: reason::no_proc); else 0, with *dict null where iniparser can't
-// load it or, *why set to reason::not_regular, something other than a
-// regular file is there.
-int debug_load_file(const char *path, dictionary **dict, fault *why);
+constexpr bool in_section(const char *entry) {
+  const char *s = kSection;
+  while (*s && *s == *entry) ++s, ++entry;
+  return !*s && *entry == ':';
+}
+static_assert(in_section(kPrinterName) && in_section(kDefaultName) && in_section(kType1) &&
+                  in_section(kType2) && in_section(kType3),
+              "every entry is in the tool's section");
 
 // Keeps the low 8 bits of v, read back as signed: 200 gives -56.
 int8_t narrow8(long v);

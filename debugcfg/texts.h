@@ -38,7 +38,7 @@ inline constexpr const char *stored_unsynced = "save config file: stored, but th
 // What a store says of each reason, one text after another in the order
 // of debugcfg::reason, each ending in a NUL. A fault at the lock file is
 // told as lock_file, with "unsafe " before it where what stands there is
-// no lock of the tool's.
+// no lock of the tool's; one at the new file as new_file.
 inline constexpr char reasons[] =
     "\0"
     "%s\0"
@@ -46,6 +46,8 @@ inline constexpr char reasons[] =
     "not a regular file\0"
     "/proc is not mounted\0"
     "waited 30 s for the writers' lock\0"
+    "waited 30 s for another process's lease\0"
+    "another process kept writing the file for 30 s\0"
     "file kept changing while it was stored\0"
     "file does not load\0"
     "new text does not load\0"
@@ -76,6 +78,7 @@ static_assert(count_texts(reasons, sizeof reasons) == static_cast<size_t>(reason
               "one text for each reason");
 
 inline constexpr const char *lock_file = "%slock file %s: %s";
+inline constexpr const char *new_file = "new file %s: %s";
 inline constexpr const char *unsafe = "unsafe ";
 
 }  // namespace debugcfg::text

@@ -55,7 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t len = size - 1;
 
   debugcfg::text_buf out;
-  if (debugcfg::ini_set_entry(text, len, "sys", "Type1", want, false, &out) !=
+  if (debugcfg::ini_set_entry(text, len, "sys:Type1", want, false, &out) !=
       debugcfg::reason::none)
     return 0;
 

@@ -42,6 +42,29 @@ std::vector<std::string> around(const std::string &script, std::vector<std::stri
   return w;
 }
 
+// Runs the tool while account 1000 (with setpriv's options `who`) watches
+// /quarn_etc and tries to open each new .tmp file with open()'s flags
+// until it is gone, printing "peeked" if it could; setup runs first. The
+// tool pauses as it first lists the old file's attributes.
+std::vector<std::string> peek(const std::string &setup, const std::string &who, int flags) {
+  return around("chmod 755 /quarn_etc && chmod 1777 /tmp && " + setup + R"( && cat > /tmp/peek <<'EOF'
+import ctypes, os, sys
+c = ctypes.CDLL(None); i = c.inotify_init(); c.inotify_add_watch(i, b"/quarn_etc", 256)
+open("/tmp/ready", "w")
+while True:
+    e = os.read(i, 4096)
+    while e:
+        l = int.from_bytes(e[12:16], "little"); n = e[16:16 + l].rstrip(b"\0"); e = e[16 + l:]
+        while n.endswith(b".tmp"):
+            try: os.open(b"/quarn_etc/" + n, int(sys.argv[1])); print("peeked", flush=True); os._exit(0)
+            except PermissionError: pass
+            except FileNotFoundError: break
+EOF
+setpriv --reuid 1000 --regid 1000 )" + who + " python3 /tmp/peek " + std::to_string(flags) +
+                R"( & for i in $(seq 100); do [ -e /tmp/ready ] || sleep 0.05; done; "$@"; kill $!)",
+                strace({"-e", "inject=flistxattr:delay_enter=300000:when=1"}));
+}
+
 // Paths that the kernel resolves alike lead both commands to the same file:
 // /quarn_etc as a link written with a trailing "/", "//" or "/.", and the
 // file as its owner's link "./real.cfg" in root's folder.
@@ -77,21 +100,23 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
     const char *edit;  // what a process that takes no turn appends meanwhile,
                        // or with a leading '#', puts in place of the first byte
     const char *fs = nullptr;  // shell that mounts /quarn_etc's folder as "fs"
+    const char *out = nullptr;  // all of stdout, where no report follows
   } cases[] = {
       {"fsync fails", strace({"-e", "inject=fsync:error=EIO"}), false,
-       "save config file failed: Input/output error", false, ""},
+       "save config file failed: new file /quarn_etc/.debug.cfg.tmp: Input/output error", false, ""},
       {"rename fails", strace({"-e", "inject=rename,renameat,renameat2:error=EIO"}), false,
        "save config file failed: Input/output error", false, ""},
       {"disk full", strace({"-e", "inject=pwrite64:error=ENOSPC:when=1"}), false,
-       "save config file failed: No space left on device", false, ""},
+       "save config file failed: new file /quarn_etc/.debug.cfg.tmp: No space left on device", false,
+       ""},
       {"short write", strace({"-e", "inject=pwrite64:retval=3:when=1"}), false,
        "save config file failed: written text does not read back", false, ""},
       {"read-only filesystem", {}, true,
        "save config file failed: lock file /quarn_etc/.debug.cfg.lock: Read-only file system", false, ""},
       {"file-size limit", around("ulimit -f 0; exec \"$@\""), false,
-       "save config file failed: File too large", false, ""},
+       "save config file failed: new file /quarn_etc/.debug.cfg.tmp: File too large", false, ""},
       {"file-size limit within the new text", around("exec prlimit --fsize=100 \"$@\""), false,
-       "save config file failed: File too large", false, ""},
+       "save config file failed: new file /quarn_etc/.debug.cfg.tmp: File too large", false, ""},
       {"folder append-only", around("chattr +a /quarn_etc && { \"$@\"; chattr -a /quarn_etc; "
                                     "[ ! -e /quarn_etc/.debug.cfg.lock ] || echo lock made; }"),
        false, "save config file failed: folder is immutable or append-only", false, ""},
@@ -138,6 +163,41 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
        around("\"$@\" & sleep 1; echo 'k = 1' >> /quarn_etc/debug.cfg; wait $!",
               strace({"-e", "inject=pread64:delay_exit=2000000:when=4"})),
        false, "", true, "k = 1\n"},
+      // Programs that save their settings in place take no turn: what they
+      // write is kept, and the write's change made on top of it.
+      {"a daemon rewrites the file in place, pausing after the truncation",
+       around("perl -e 'open F, \"<\", $ARGV[0]; $t = join \"\", <F>; open F, \">\", $ARGV[0]; "
+              "syswrite F, substr($t, 0, 60); sleep 1; syswrite F, substr($t, 60) . \"k = 1\\n\"' "
+              "/quarn_etc/debug.cfg & sleep 0.3; \"$@\"; wait"),
+       false, "", true, "k = 1\n"},
+      {"a shell script rewrites the file with > while the write syncs",
+       around("cp /quarn_etc/debug.cfg /tmp/o; \"$@\" & sleep 1.8; { head -n 3 /tmp/o; sleep 0.5; "
+              "tail -n +4 /tmp/o; echo 'k = 1'; } > /quarn_etc/debug.cfg; wait $!",
+              strace({"-e", "inject=fsync:delay_enter=2000000:when=1"})),
+       false, "", true, "k = 1\n"},
+      {"a daemon that only holds the file open for writing delays nothing",
+       around("touch -d '-1 min' /quarn_etc/debug.cfg; sleep 9 3>>/quarn_etc/debug.cfg & "
+              "sleep 0.2; timeout 2 \"$@\"; s=$?; kill $!; exit $s"),
+       false, "", true, ""},
+      // Account 1000, watching, never opens the new file the old one closes
+      // to it: a folder's default ACL, the group of a file whose ACL shuts
+      // it out, a default ACL that would let it write.
+      {"a folder's default ACL that grants a reader", peek("setfacl -d -m u:1000:r /quarn_etc &&"
+       " chmod 640 /quarn_etc/debug.cfg", "--clear-groups", 0), false, "", true, ""},
+      {"a group that the file's ACL shuts out", peek("chgrp 50 /quarn_etc/debug.cfg && "
+       "setfacl -m g::-,u:65534:r,m::r /quarn_etc/debug.cfg", "--groups 50", 0), false, "", true, ""},
+      {"a folder's default ACL that grants a writer", peek("setfacl -d -m u:1000:rw /quarn_etc && "
+       "chmod 660 /quarn_etc/debug.cfg", "--clear-groups", 2), false, "", true, ""},
+      {"the file's owner holds a write lease past the wait (the clock runs 30 times fast)",
+       around("chmod 755 /quarn_etc && chown 1000 /quarn_etc/debug.cfg && setpriv --reuid 1000 --regid 1000 --clear-groups "
+              "perl -e 'open F, \"<\", \"/quarn_etc/debug.cfg\"; fcntl(F, 1024, 1) or die; $SIG{IO} = "
+              "\"IGNORE\"; sleep 9' & sleep 0.5; ASAN_OPTIONS=verify_asan_link_order=0 timeout 5 "
+              "faketime -f '+0 x30' \"$@\"; s=$?; kill $!; exit $s"),
+       false, "", false, "", nullptr, "save config file failed: waited 30 s for another process's "
+       "lease\r\nopen config file failed!"},
+      {"a new file an earlier owner's write left",
+       around("touch /quarn_etc/.debug.cfg.tmp && chown 1000 /quarn_etc/.debug.cfg.tmp && exec \"$@\""),
+       false, "", true, ""},
       {"same-size change in place within the file's last second",
        around("t=$(date +%s); while [ \"$(date +%s)\" = $t ]; do :; done; sleep 0.1;"
               "touch /quarn_etc/debug.cfg; "
@@ -161,7 +221,7 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
     opt.wrapper = c.wrapper;
     sandbox::result r = sandbox::run(dir, {"write", "Type1", "5"}, opt);
     std::string says = c.says.empty() ? "" : c.says + "\r\n";
-    EXPECT_EQ(r.out, says + (c.stored ? f.report_after : f.report_before));
+    EXPECT_EQ(r.out, c.out ? c.out : says + (c.stored ? f.report_after : f.report_before));
     EXPECT_EQ(r.status, 0);
     std::string want = c.stored ? f.after : f.before;
     EXPECT_EQ(testutil::read_file(dir + "/debug.cfg"),
@@ -265,13 +325,16 @@ TEST(Faults, KilledOrStaleAtAnySystemCall) {
 
       // A handle gone stale there, as when another NFS client replaced the
       // file, is looked at again from the path: the write still stores.
-      // (One the loader meets starts no tool.)
+      // (One the loader meets starts no tool.) Once the new file is in
+      // place (the folder's sync, the last fsync), it is said instead.
       if (!on_files.count(name)) continue;
       testutil::write_file(etc.path("debug.cfg"), f.before);
       opt.wrapper = strace({"-e", "inject=" + name + ":error=ESTALE:when=" + std::to_string(n)});
       r = sandbox::run(etc.dir, {"write", "Type1", "5"}, opt);
       if (r.status == 127 && r.out.empty()) continue;
-      EXPECT_EQ(r.out, f.report_after);
+      bool placed = name == "fsync" && n == count;
+      EXPECT_EQ(r.out, (placed ? "save config file: stored, but the folder was not synced: Stale "
+                                 "file handle\r\n" : "") + f.report_after);
       EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), f.after);
     }
   }
@@ -279,39 +342,67 @@ TEST(Faults, KilledOrStaleAtAnySystemCall) {
 }
 
 TEST(Concurrency, WritersTakeTurnsAndReadersNeverSeeATornFile) {
-  constexpr int kWriters = 120;
-  constexpr int kReaders = 40;
+  const std::string link = "mkdir data && mv debug.cfg data && ln -s data/debug.cfg debug.cfg && ";
+  std::vector<std::string> slow_chown = strace({"-e", "inject=fchown:delay_enter=100000"});
+  std::vector<std::string> owner = slow_chown;
+  owner.insert(owner.end(), {"setpriv", "--reuid", "1000", "--regid", "1000", "--clear-groups"});
+  const struct {
+    const char *name;
+    std::string setup;  // shell, in the folder, before any writer starts
+    int writers, owners, readers;  // as root, as account 1000 (run by owner, first), and readers
+    std::vector<std::string> wrap;        // what runs each root writer
+    std::vector<std::string> owners_say;  // what one of account 1000 says before its report
+  } cases[] = {
+      {"writers and readers", "true", 120, 0, 40, {}, {}},
+      {"the file's owner, who can't give a lock the file's group, among root writers",
+       link + "chown -R 1000 data && chgrp 2000 data/debug.cfg", 30, 10, 0, {},
+       {"save config file failed: lock file /quarn_etc/data/.debug.cfg.lock: Operation not "
+        "permitted\r\n", "save config file failed: new file /quarn_etc/data/.debug.cfg.tmp: "
+        "Operation not permitted\r\n"}},
+      {"the first lock of a service account's file, in a folder its group may write",
+       link + "chown 1000 data/debug.cfg && chgrp 1000 data && chmod 775 data", 20, 0, 0,
+       slow_chown, {}},
+  };
   fixture f;
   // A long file keeps each writer's turn long, so that most of them wait.
   std::string pad = "[pad]\n";
   for (int i = 0; i < 1500; ++i) pad += "k" + std::to_string(i) + " = " + std::to_string(i) + "\n";
-  testutil::scratch etc;
-  testutil::write_file(etc.path("debug.cfg"), f.before + pad);
   // The report of the fixture's file with Type1 reading v.
   auto report = [&](int v) {
     std::string r = f.report_after;
     return r.replace(r.find("Type1: 5"), 8, "Type1: " + std::to_string(v));
   };
-  std::set<std::string> valid = {report(2)};
-  std::set<std::string> whole;
-  for (int v = 1; v <= kWriters; ++v) {
-    valid.insert(report(v));
-    std::string want = f.after;
-    whole.insert(want.replace(want.find("Type1 = 5"), 9, "Type1 = " + std::to_string(v)) + pad);
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    testutil::scratch etc;
+    testutil::write_file(etc.path("debug.cfg"), f.before + pad);
+    ASSERT_EQ(system(("cd " + etc.dir + " && chmod 755 . && " + c.setup).c_str()), 0);
+    std::set<std::string> valid = {report(2)};
+    for (const std::string &says : c.owners_say) valid.insert(says + report(2));
+    std::set<std::string> whole;
+    for (int v = 1; v <= c.writers + c.owners; ++v) {
+      valid.insert(report(v));
+      for (const std::string &says : c.owners_say) valid.insert(says + report(v));
+      std::string want = f.after;
+      whole.insert(want.replace(want.find("Type1 = 5"), 9, "Type1 = " + std::to_string(v)) + pad);
+    }
+    std::vector<sandbox::child> running;
+    for (int w = 1; w <= c.writers + c.owners; ++w) {
+      sandbox::options opt;
+      opt.wrapper = w <= c.owners ? owner : c.wrap;
+      running.push_back(sandbox::start(etc.dir, {"write", "Type1", std::to_string(w)}, opt));
+      if (c.readers && w % (c.writers / c.readers) == 0)
+        running.push_back(sandbox::start(etc.dir, {"read", "x"}));
+    }
+    for (sandbox::child child : running) {
+      sandbox::result r = sandbox::finish(child);
+      EXPECT_EQ(r.status, 0);
+      EXPECT_EQ(valid.count(r.out), 1u) << r.out;
+    }
+    EXPECT_EQ(whole.count(testutil::read_file(etc.path("debug.cfg"))), 1u);
+    EXPECT_EQ(testutil::list_dir(testutil::exists(etc.path("data")) ? etc.path("data") : etc.dir),
+              std::vector<std::string>{"debug.cfg"});
   }
-
-  std::vector<sandbox::child> running;
-  for (int w = 1; w <= kWriters; ++w) {
-    running.push_back(sandbox::start(etc.dir, {"write", "Type1", std::to_string(w)}));
-    if (w % (kWriters / kReaders) == 0) running.push_back(sandbox::start(etc.dir, {"read", "x"}));
-  }
-  for (sandbox::child c : running) {
-    sandbox::result r = sandbox::finish(c);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(valid.count(r.out), 1u) << r.out;
-  }
-  EXPECT_EQ(whole.count(testutil::read_file(etc.path("debug.cfg"))), 1u);
-  EXPECT_EQ(testutil::list_dir(etc.dir), std::vector<std::string>{"debug.cfg"});
 }
 
 }  // namespace

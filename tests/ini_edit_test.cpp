@@ -22,7 +22,7 @@ std::string without_section(std::string all) {
 int edit(const std::string &in, const char *value, std::string *out, debugcfg::reason *why,
          bool append_block = false) {
   text_buf buf;
-  *why = ini_set_entry(in.data(), in.size(), "sys", "Type1", value, append_block, &buf);
+  *why = ini_set_entry(in.data(), in.size(), "sys:Type1", value, append_block, &buf);
   if (*why != debugcfg::reason::none) return -1;
   out->assign(buf.data, buf.len);
   return 0;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "load.h"
 #include "testutil.h"
 
 namespace {

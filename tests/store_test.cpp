@@ -7,6 +7,7 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <set>
 #include <string>
 
 #include "commands.h"
@@ -24,23 +25,28 @@ struct stored {
 stored store(const std::string &path, int8_t value) {
   debugcfg::fault why;
   char detail[debugcfg::kDetailSize] = "";
-  int rc = debug_store_type1(path.c_str(), value, true, &why, detail);
+  debugcfg::patience wait;
+  debugcfg::view unread;
+  int rc = debug_store_type1(path.c_str(), &unread, value, &wait, &why, detail);
   char words[2 * debugcfg::kDetailSize];
   debugcfg::debug_fault_text(why, detail, words, sizeof words);
   return {rc, words};
 }
 
-// Every extended attribute of the file at path, "name=value;" each.
+// Every extended attribute of the file at path, "name=value;" each, in
+// the order of their names.
 std::string xattrs(const std::string &path) {
   char names[4096];
   ssize_t n = listxattr(path.c_str(), names, sizeof names);
-  std::string all;
+  std::set<std::string> all;
   for (ssize_t i = 0; i < n; i += static_cast<ssize_t>(strlen(names + i)) + 1) {
     char value[1024];
     ssize_t v = getxattr(path.c_str(), names + i, value, sizeof value);
-    all += std::string(names + i) + "=" + std::string(value, static_cast<size_t>(v > 0 ? v : 0)) + ";";
+    all.insert(std::string(names + i) + "=" + std::string(value, static_cast<size_t>(v > 0 ? v : 0)) + ";");
   }
-  return all;
+  std::string each;
+  for (const std::string &a : all) each += a;
+  return each;
 }
 
 TEST(Store, KeepsLinkOwnerGroupModeAttributesAndRemovesLeftovers) {

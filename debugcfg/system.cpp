@@ -1,0 +1,159 @@
+#include "system.h"
+
+#include <errno.h>
+#include <signal.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/statfs.h>
+#include <sys/syscall.h>
+#include <linux/magic.h>
+#include <linux/stat.h>
+
+namespace debugcfg {
+
+namespace {
+
+constexpr long kStepNanoseconds = 10 * 1000000L;
+
+// A file another process holds open for writing and changed within this
+// many whole seconds is being written.
+constexpr time_t kSettleSeconds = 2;
+
+// SMB's superblock magic numbers, which linux/magic.h lacks.
+constexpr unsigned kCifsMagic = 0xFF534D42U;
+constexpr unsigned kSmb2Magic = 0xFE534D42U;
+
+// True on file systems whose leases say nothing of the other machines'
+// processes: a lease there is refused as if a writer held the file.
+bool remote(int fd) {
+  struct statfs fs;
+  if (fstatfs(fd, &fs) != 0) return true;
+  auto type = static_cast<unsigned>(fs.f_type);
+  return type == NFS_SUPER_MAGIC || type == SMB_SUPER_MAGIC || type == kCifsMagic ||
+         type == kSmb2Magic;
+}
+
+// fcntl() for leases, made as the system call itself: the C library's
+// wrapper (fcntl64, or its 64-bit time variant) adds nothing for leases,
+// and would be one more versioned symbol to bind at every start.
+long lease(int fd, int cmd, int arg) { return syscall(SYS_fcntl, fd, cmd, arg); }
+
+// By its name in the folder, where only root and this account can change
+// it (as good as /proc's name), if it still names obj; else -1, errno
+// ESTALE where another object stands there.
+int open_by_name(int dir, const char *name, int obj, int flags) {
+  if (!debug_only_root_and(dir, geteuid())) return -1;
+  fd_guard named(openat(dir, name, flags | O_NOFOLLOW | O_NOCTTY, 0));
+  struct stat now;
+  struct stat was;
+  if (named.fd >= 0 && (stat_fd(named.fd, &now) != 0 || stat_fd(obj, &was) != 0 ||
+                        now.st_dev != was.st_dev || now.st_ino != was.st_ino)) {
+    errno = ESTALE;
+    return -1;
+  }
+  return named.release();
+}
+
+// One try of debug_reopen.
+int reopen_once(int dir, const char *name, int obj, int flags, bool by_name) {
+  char proc[32];
+  proc_name(obj, proc);
+  int fd = openat(AT_FDCWD, proc, flags, 0);
+  if (fd >= 0 || errno != ENOENT) return fd;
+  // Where /proc has the link, what it leads to is gone: NFS opens it again
+  // by its name, which another client may have taken away. Look again.
+  struct stat st;
+  if (fstatat(AT_FDCWD, proc, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    errno = ESTALE;
+    return -1;
+  }
+  return by_name ? open_by_name(dir, name, obj, flags) : -1;
+}
+
+}  // namespace
+
+bool patience::step() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  if (!until) until = now.tv_sec + kPatienceSeconds;
+  if (now.tv_sec > until) return false;
+  struct timespec step = {0, kStepNanoseconds};
+  nanosleep(&step, nullptr);
+  return true;
+}
+
+void debug_revalidate(int fd) {
+#ifdef AT_STATX_FORCE_SYNC
+  struct statx x;
+  syscall(SYS_statx, fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &x);
+#else
+  (void)fd;
+#endif
+}
+
+bool debug_only_root_and(int dir, uid_t uid) {
+  struct stat st;
+  return stat_fd(dir, &st) == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0 &&
+         (st.st_uid == 0 || st.st_uid == uid);
+}
+
+void proc_name(int fd, char (&name)[32]) {
+  // By hand: every read makes this name, and printf's machinery costs a
+  // command more than the rest of its start-up work of its own.
+  constexpr char kDir[] = "/proc/self/fd/";
+  char digits[12];
+  size_t n = 0;
+  for (auto v = static_cast<unsigned>(fd); n == 0 || v > 0; v /= 10)
+    digits[n++] = static_cast<char>('0' + v % 10);
+  memcpy(name, kDir, sizeof kDir - 1);
+  for (size_t i = 0; i < n; ++i) name[sizeof kDir - 1 + i] = digits[n - 1 - i];
+  name[sizeof kDir - 1 + n] = '\0';
+}
+
+void name_in(char (&detail)[kDetailSize], const char *where, const char *name) {
+  snprintf(detail, sizeof detail, "%s/%s", where, name);
+}
+
+int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, patience *wait,
+                 fault *why) {
+  int fd = -1;
+  flags |= O_NONBLOCK | O_CLOEXEC;
+  while ((fd = reopen_once(dir, name, obj, flags, by_name)) < 0 && errno == EWOULDBLOCK)
+    if (!wait->step()) {
+      *why = {reason::leased};
+      return -1;
+    }
+  if (fd < 0) *why = errno == ENOENT ? fault{reason::no_proc} : from_errno();
+  return fd;
+}
+
+int give_owner(int fd, const struct stat &as) {
+  struct stat made;
+  if (stat_fd(fd, &made) != 0 ||
+      ((made.st_uid != as.st_uid || made.st_gid != as.st_gid) && fchown(fd, as.st_uid, as.st_gid) != 0))
+    return -1;
+  if ((made.st_mode & 07777) != 0600) fchmod(fd, 0600);
+  return 0;
+}
+
+fault debug_watch(int in, bool *leased) {
+  *leased = false;
+  if (remote(in)) return {};
+  // A lease broken while it is held says so in the lease alone: the
+  // signal the kernel sends then would end the process.
+  signal(SIGIO, SIG_IGN);
+  if (lease(in, F_SETLEASE, F_RDLCK) == 0) {
+    *leased = true;
+    return {};
+  }
+  struct stat st;
+  struct timespec now;
+  if (errno == EAGAIN && stat_fd(in, &st) == 0 && clock_gettime(CLOCK_REALTIME, &now) == 0 &&
+      now.tv_sec - st.st_mtime < kSettleSeconds)
+    return {reason::busy};
+  return {};
+}
+
+bool debug_still_leased(int in) { return lease(in, F_GETLEASE, 0) == F_RDLCK; }
+
+}  // namespace debugcfg
