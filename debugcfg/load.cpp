@@ -108,7 +108,7 @@ fault read_view(view *v, bool for_store, const char *shown, patience *wait) {
   if (v->in.fd < 0) return why;
   if (for_store) {
     auto size = static_cast<size_t>(f.st.st_size);
-    why = debug_watch(v->in.fd, &v->leased);
+    why = debug_watch(v->in.fd, v->writer_came, &v->leased);
     if (failed(why)) return why;
     if (read_upto(v->in.fd, size, &v->text) != 0) return from_errno();
     if (v->text.len > size) return {reason::changed};

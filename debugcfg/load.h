@@ -64,6 +64,7 @@ struct view {
   text_buf text;
   dict_guard dict;
   char type1[8] = "";
+  bool writer_came = false;  // a process opened it for writing while leased
 };
 
 // Opens the found file v->f again for reading and loads it, as `shown` in

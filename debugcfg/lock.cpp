@@ -51,14 +51,14 @@ int link_fd(int fd, int dir, const char *name) {
 int make(const found &f, const char *name, fault *why) {
   fd_guard fd(openat(f.dir.fd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
   if (fd.fd >= 0) {
-    if (give_owner(fd.fd, f.st) == 0 && link_fd(fd.fd, f.dir.fd, name) == 0) return fd.release();
+    if (give_owner(fd.fd, f.st, 0600) == 0 && link_fd(fd.fd, f.dir.fd, name) == 0) return fd.release();
     if (errno != ENOENT) {
       if (errno != EEXIST) *why = from_errno();
       return -1;
     }
   }
   fd.reset(openat(f.dir.fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (fd.fd < 0 || give_owner(fd.fd, f.st) != 0) {
+  if (fd.fd < 0 || give_owner(fd.fd, f.st, 0600) != 0) {
     if (fd.fd >= 0 || errno != EEXIST) *why = from_errno();
     if (fd.fd >= 0 && flock(fd.fd, LOCK_EX | LOCK_NB) == 0) unlinkat(f.dir.fd, name, 0);
     return -1;

@@ -102,7 +102,7 @@ fault new_file_make(new_file *n, const found &old, int in, char (&detail)[kDetai
   snprintf(n->name, sizeof n->name, ".%s.tmp", old.name);
   unlinkat(old.dir.fd, n->name, 0);
   n->fd.reset(openat(old.dir.fd, n->name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (n->fd.fd < 0 || give_owner(n->fd.fd, old.st) != 0) return at_new_file(*n, detail);
+  if (n->fd.fd < 0 || give_owner(n->fd.fd, old.st, old.st.st_mode & 0600) != 0) return at_new_file(*n, detail);
   return carry_xattrs(in, n->fd.fd, false, detail);
 }
 

@@ -26,8 +26,8 @@ struct new_file {
 };
 
 // Makes the new file beside old, first removing whatever an interrupted
-// write left at its name, whoever's it was: exclusively, mode 0600, given
-// the old file's owner and group, then those of the old file's extended
+// write left at its name, whoever's it was: exclusively, given the old
+// file's owner and group and no more of its mode than the owner's bits, then those of the old file's extended
 // attributes that grant no access (security labels, user and trusted
 // attributes), read from the old file open at in. Returns why not; a fault
 // of a system call on the new file is at site::new_file, which detail names.

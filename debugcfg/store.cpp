@@ -193,7 +193,12 @@ fault replace(view *v, const text_buf &text, const char *want, bool *stored,
   if (why.why == reason::no_verify && changed(*v)) return {reason::changed};
   if (!failed(why)) why = new_file_open(&n, v->in.fd, detail);
   if (failed(why)) return why;
-  if (changed(*v)) return {reason::changed};
+  if (changed(*v)) {
+    // One that opened it for writing meanwhile is waited for, once this
+    // store has let go of its lease, until it closes the file.
+    v->writer_came = v->writer_came || (v->leased && !debug_still_leased(v->in.fd));
+    return {reason::changed};
+  }
   // Nothing of this process may hold the file open as it is replaced: an
   // NFS client would first rename it away (a silly rename), and another
   // client would find no file in between. A leased file, never on NFS,

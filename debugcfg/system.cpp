@@ -16,12 +16,24 @@ namespace {
 constexpr long kStepNanoseconds = 10 * 1000000L;
 
 // A file another process holds open for writing and changed within this
-// many whole seconds is being written.
+// many seconds is being written.
 constexpr time_t kSettleSeconds = 2;
 
 // SMB's superblock magic numbers, which linux/magic.h lacks.
 constexpr unsigned kCifsMagic = 0xFF534D42U;
 constexpr unsigned kSmb2Magic = 0xFE534D42U;
+
+// True when the file open at fd changed within kSettleSeconds. A time with
+// no fraction may come from a file system that keeps whole seconds: it is
+// taken as the end of its second.
+bool changed_lately(int fd) {
+  struct stat st;
+  struct timespec now;
+  if (stat_fd(fd, &st) != 0 || clock_gettime(CLOCK_REALTIME, &now) != 0) return true;
+  time_t seconds = now.tv_sec - st.st_mtim.tv_sec;
+  if (now.tv_nsec < (st.st_mtim.tv_nsec ? st.st_mtim.tv_nsec : 999999999L)) --seconds;
+  return seconds < kSettleSeconds;
+}
 
 // True on file systems whose leases say nothing of the other machines'
 // processes: a lease there is refused as if a writer held the file.
@@ -127,16 +139,16 @@ int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, pa
   return fd;
 }
 
-int give_owner(int fd, const struct stat &as) {
+int give_owner(int fd, const struct stat &as, mode_t closed) {
   struct stat made;
   if (stat_fd(fd, &made) != 0 ||
       ((made.st_uid != as.st_uid || made.st_gid != as.st_gid) && fchown(fd, as.st_uid, as.st_gid) != 0))
     return -1;
-  if ((made.st_mode & 07777) != 0600) fchmod(fd, 0600);
+  if ((made.st_mode & 07777) != closed) fchmod(fd, closed);
   return 0;
 }
 
-fault debug_watch(int in, bool *leased) {
+fault debug_watch(int in, bool came, bool *leased) {
   *leased = false;
   if (remote(in)) return {};
   // A lease broken while it is held says so in the lease alone: the
@@ -146,12 +158,7 @@ fault debug_watch(int in, bool *leased) {
     *leased = true;
     return {};
   }
-  struct stat st;
-  struct timespec now;
-  if (errno == EAGAIN && stat_fd(in, &st) == 0 && clock_gettime(CLOCK_REALTIME, &now) == 0 &&
-      now.tv_sec - st.st_mtime < kSettleSeconds)
-    return {reason::busy};
-  return {};
+  return errno == EAGAIN && (came || changed_lately(in)) ? fault{reason::busy} : fault{};
 }
 
 bool debug_still_leased(int in) { return lease(in, F_GETLEASE, 0) == F_RDLCK; }

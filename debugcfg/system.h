@@ -90,22 +90,24 @@ int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, pa
                  fault *why);
 
 // Gives what was just made at fd the owner and group of `as`, open to no
-// other account: mode 0600, which also masks an ACL a folder's default ACL
-// gave it. A step that is not needed is not taken, as some file systems
-// refuse it; one that keeps no modes shows its own whatever is asked.
-// Returns 0, or -1 with errno set.
-int give_owner(int fd, const struct stat &as);
+// other account: mode `closed` (owner bits only), which also masks an ACL a
+// folder's default ACL gave it. A step that is not needed is not taken, as
+// some file systems refuse it; one that keeps no modes shows its own
+// whatever is asked. Returns 0, or -1 with errno set.
+int give_owner(int fd, const struct stat &as, mode_t closed);
 
 // Whether another process that changes the file in place, taking no turn,
 // is seen: the file open for reading at in is leased, so that any open of
 // it for writing waits until this process gives the lease up, and breaks
 // the lease meanwhile (debug_still_leased). Where another process already
 // holds the file open for writing, the file is being written if it
-// changed within the last two seconds: reason::busy, to look again after a
-// step; one that only keeps it open delays nothing. Where leases say
-// nothing of other machines' processes (NFS, SMB) or are missing, the file
-// is left unwatched. Returns busy or none, with *leased set.
-fault debug_watch(int in, bool *leased);
+// changed within the last two seconds, or if that process opened it while
+// this one held a lease (came): reason::busy, to look again after a step.
+// One that only keeps the file open, unchanged, delays nothing. Where
+// leases say nothing of other machines' processes (NFS, SMB) or are
+// missing, the file is left unwatched. Returns busy or none, with *leased
+// set.
+fault debug_watch(int in, bool came, bool *leased);
 
 // True while the lease debug_watch took on in is unbroken.
 bool debug_still_leased(int in);

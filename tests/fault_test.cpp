@@ -175,6 +175,11 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
               "tail -n +4 /tmp/o; echo 'k = 1'; } > /quarn_etc/debug.cfg; wait $!",
               strace({"-e", "inject=fsync:delay_enter=2000000:when=1"})),
        false, "", true, "k = 1\n"},
+      {"a daemon opens the file for writing while the write syncs, and writes later",
+       around("\"$@\" & sleep 1; perl -e 'open F, \"+<\", $ARGV[0]; select undef, undef, undef, "
+              "0.3; seek F, 0, 2; print F \"k = 1\\n\"' /quarn_etc/debug.cfg; wait $!",
+              strace({"-e", "inject=fsync:delay_enter=2000000:when=1"})),
+       false, "", true, "k = 1\n"},
       {"a daemon that only holds the file open for writing delays nothing",
        around("touch -d '-1 min' /quarn_etc/debug.cfg; sleep 9 3>>/quarn_etc/debug.cfg & "
               "sleep 0.2; timeout 2 \"$@\"; s=$?; kill $!; exit $s"),
