@@ -26,12 +26,10 @@ void debug_fault_text(fault f, const char *detail, char *out, size_t size) {
   }
   bool unsafe = f.why == reason::not_regular ||
                 (f.why >= reason::lock_symlink && f.why <= reason::lock_owner);
-  if (f.at == site::lock)
-    snprintf(out, size, text::lock_file, unsafe ? text::unsafe : "", detail, words);
-  else if (f.at == site::new_file)
-    snprintf(out, size, text::new_file, detail, words);
-  else
-    snprintf(out, size, "%s", words);
+  const char *format = f.at == site::lock       ? text::lock_file
+                       : f.at == site::new_file ? text::new_file
+                                                : text::at_file;
+  snprintf(out, size, format, unsafe ? text::unsafe : "", detail, words);
 }
 
 int debug_write_file(const char *path, const char *key, int value) {

@@ -101,6 +101,12 @@ int read_upto(int fd, size_t limit, text_buf *buf) {
   return 0;
 }
 
+int reads_back(int fd, const text_buf &text) {
+  text_buf back;
+  if (read_upto(fd, text.len, &back) != 0) return -1;
+  return back.len == text.len && memcmp(back.data, text.data, text.len) == 0 ? 0 : 1;
+}
+
 fault read_view(view *v, bool for_store, const char *shown, patience *wait) {
   const found &f = v->f;
   fault why;

@@ -52,6 +52,10 @@ dictionary *debug_load(int fd, int dir, const char *name, bool by_name, const ch
 // alone the offset that a stream handed to iniparser shares.
 int read_upto(int fd, size_t limit, text_buf *buf);
 
+// 0 when what fd holds is exactly text, 1 when it is not, -1 (errno set)
+// when it can't be read.
+int reads_back(int fd, const text_buf &text);
+
 // What one read of the file gave: where it is, the file open for reading
 // (leased where debug_watch could lease it), its bytes where read for a
 // store, iniparser's dictionary of it (null where it does not load), and

@@ -41,11 +41,20 @@ int link_fd(int fd, int dir, const char *name) {
   return errno == EEXIST ? -1 : linkat(fd, "", dir, name, AT_EMPTY_PATH);
 }
 
+// True while the lock's name leads to the lock open at fd.
+bool still_named(const found &f, const char *name, int fd) {
+  struct stat held;
+  struct stat now;
+  return stat_fd(fd, &held) == 0 && fstatat(f.dir.fd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+         now.st_dev == held.st_dev && now.st_ino == held.st_ino;
+}
+
 // Makes the lock file, whole before any writer can see it: unnamed
 // (O_TMPFILE), given the file's owner, group and mode, then linked to its
 // name. Where the file system makes no unnamed files, or one can't be
 // linked (no /proc, and not root), it is made at its name; if it can't be
-// given its owner it is removed again, by a writer in its turn on it only.
+// given its owner it is removed again, by a writer in its turn on it only,
+// while the name still leads to it.
 // Returns its descriptor, or -1 with *why set, or none where another
 // writer made it first.
 int make(const found &f, const char *name, fault *why) {
@@ -60,7 +69,10 @@ int make(const found &f, const char *name, fault *why) {
   fd.reset(openat(f.dir.fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (fd.fd < 0 || give_owner(fd.fd, f.st, 0600) != 0) {
     if (fd.fd >= 0 || errno != EEXIST) *why = from_errno();
-    if (fd.fd >= 0 && flock(fd.fd, LOCK_EX | LOCK_NB) == 0) unlinkat(f.dir.fd, name, 0);
+    // Holding it, and its name leading to it, no other writer can be in a
+    // turn on what the name leads to, nor change the name.
+    if (fd.fd >= 0 && flock(fd.fd, LOCK_EX | LOCK_NB) == 0 && still_named(f, name, fd.fd))
+      unlinkat(f.dir.fd, name, 0);
     return -1;
   }
   return fd.release();
@@ -91,14 +103,6 @@ fault open_lock(const found &f, const char *name, patience *wait, fd_guard *lock
     return fault{reason::lock_owner, site::file, static_cast<int>(st.st_uid)};
   lock->reset(debug_reopen(f.dir.fd, name, look.fd, O_RDWR | O_NOCTTY, true, wait, &why));
   return why;
-}
-
-// True while the lock's name leads to the lock open at fd.
-bool still_named(const found &f, const char *name, int fd) {
-  struct stat held;
-  struct stat now;
-  return stat_fd(fd, &held) == 0 && fstatat(f.dir.fd, name, &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-         now.st_dev == held.st_dev && now.st_ino == held.st_ino;
 }
 
 }  // namespace

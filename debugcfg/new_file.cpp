@@ -108,11 +108,9 @@ fault new_file_make(new_file *n, const found &old, int in, char (&detail)[kDetai
 
 fault new_file_write(new_file *n, const text_buf &text, char (&detail)[kDetailSize]) {
   if (write_all(n->fd.fd, text) != 0) return at_new_file(*n, detail);
-  text_buf back;
-  if (read_upto(n->fd.fd, text.len, &back) != 0) return at_new_file(*n, detail);
-  if (back.len != text.len || memcmp(back.data, text.data, text.len) != 0)
-    return {reason::not_read_back};
-  return {};
+  int back = reads_back(n->fd.fd, text);
+  if (back < 0) return at_new_file(*n, detail);
+  return back ? fault{reason::not_read_back} : fault{};
 }
 
 fault new_file_open(new_file *n, int in, char (&detail)[kDetailSize]) {

@@ -169,9 +169,8 @@ fault verify(const new_file &n, const view &v, const char *want) {
 // any process opened it for writing since: nothing slow stands between
 // that look and the rename.
 bool changed(const view &v) {
-  text_buf now;
   debug_revalidate(v.in.fd);
-  if (read_upto(v.in.fd, v.text.len, &now) != 0 || !same(now, v.text)) return true;
+  if (reads_back(v.in.fd, v.text) != 0) return true;
   debug_revalidate(v.f.dir.fd);
   struct stat st;
   if (fstatat(v.f.dir.fd, v.f.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return true;

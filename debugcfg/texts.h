@@ -77,8 +77,10 @@ constexpr size_t count_texts(const char *list, size_t size) {
 static_assert(count_texts(reasons, sizeof reasons) == static_cast<size_t>(reason::xattr) + 1,
               "one text for each reason");
 
+// Each with "unsafe " or "", the path, and the reason's words.
 inline constexpr const char *lock_file = "%slock file %s: %s";
-inline constexpr const char *new_file = "new file %s: %s";
+inline constexpr const char *new_file = "%.0snew file %s: %s";
+inline constexpr const char *at_file = "%.0s%.0s%s";
 inline constexpr const char *unsafe = "unsafe ";
 
 }  // namespace debugcfg::text
