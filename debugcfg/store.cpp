@@ -24,11 +24,7 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <linux/fs.h>
-#include <linux/stat.h>
 #include <unistd.h>
 
 #include <initializer_list>
@@ -58,30 +54,6 @@ bool holds(const view &v, const char *want) {
          same(edited, v.text);
 }
 
-// True when a file is mounted over the name, which Linux 5.8 and later
-// tell; elsewhere the rename is refused as busy, which says the same.
-// st_dev can't tell it: an overlay gives its files the device of the layer
-// they come from.
-bool mount_point(int fd) {
-#ifdef STATX_ATTR_MOUNT_ROOT
-  struct statx x;
-  return syscall(SYS_statx, fd, "", AT_EMPTY_PATH, 0, &x) == 0 &&
-         (x.stx_attributes & STATX_ATTR_MOUNT_ROOT) != 0;
-#else
-  (void)fd;
-  return false;
-#endif
-}
-
-// True when the object open at fd is immutable or append-only (chattr +i,
-// +a), which forbids replacing the file; a file system without such flags
-// has none.
-bool frozen(int fd) {
-  int flags = 0;
-  return ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
-         (flags & (FS_IMMUTABLE_FL | FS_APPEND_FL)) != 0;
-}
-
 // Step 2, on the file as v read it; *done where nothing is to be stored,
 // which holds on a read-only file system too. A writer waiting for its
 // turn holds nothing of the file open: on NFS, the rename of the writer in
@@ -90,9 +62,9 @@ fault before_turn(view *v, const char *want, bool *done) {
   if ((*done = holds(*v, want))) return {};
   fd_guard dir(openat(v->f.dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   fault why;
-  if (mount_point(v->f.obj.fd)) why = {reason::mount_point};
-  else if (frozen(v->in.fd)) why = {reason::file_frozen};
-  else if (frozen(dir.fd)) why = {reason::folder_frozen};
+  if (debug_mount_point(v->f.obj.fd)) why = {reason::mount_point};
+  else if (debug_frozen(v->in.fd)) why = {reason::file_frozen};
+  else if (debug_frozen(dir.fd)) why = {reason::folder_frozen};
   v->in.reset(-1);
   v->f.obj.reset(-1);
   return why;

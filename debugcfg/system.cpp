@@ -4,10 +4,10 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
+#include <stdint.h>
+#include <sys/ioctl.h>
 #include <sys/statfs.h>
 #include <sys/syscall.h>
-#include <linux/magic.h>
-#include <linux/stat.h>
 
 namespace debugcfg {
 
@@ -19,7 +19,28 @@ constexpr long kStepNanoseconds = 10 * 1000000L;
 // many seconds is being written.
 constexpr time_t kSettleSeconds = 2;
 
-// SMB's superblock magic numbers, which linux/magic.h lacks.
+// What the tool needs of the kernel's stable interface, under its own
+// names: the C libraries declare some of it, each its own part, and the
+// kernel's headers clash with theirs. SYS_statx alone comes from the C
+// library, whose numbers are per architecture.
+#ifndef SYS_statx
+#error "SYS_statx is missing: the C library's kernel headers predate Linux 4.11"
+#endif
+struct kernel_statx {  // struct statx: 256 bytes, fields this far
+  uint32_t mask;
+  uint32_t blksize;
+  uint64_t attributes;
+  unsigned char rest[240];
+};
+static_assert(sizeof(kernel_statx) == 256, "struct statx is 256 bytes");
+constexpr int kStatxForceSync = 0x2000;      // AT_STATX_FORCE_SYNC
+constexpr unsigned kStatxBasicStats = 0x7ff;  // STATX_BASIC_STATS
+constexpr uint64_t kAttrMountRoot = 0x2000;   // STATX_ATTR_MOUNT_ROOT
+constexpr unsigned long kGetFlags = _IOR('f', 1, long);  // FS_IOC_GETFLAGS
+constexpr int kImmutable = 0x10;              // FS_IMMUTABLE_FL
+constexpr int kAppendOnly = 0x20;             // FS_APPEND_FL
+constexpr unsigned kNfsMagic = 0x6969U;       // superblock magic numbers
+constexpr unsigned kSmbMagic = 0x517BU;
 constexpr unsigned kCifsMagic = 0xFF534D42U;
 constexpr unsigned kSmb2Magic = 0xFE534D42U;
 
@@ -41,8 +62,7 @@ bool remote(int fd) {
   struct statfs fs;
   if (fstatfs(fd, &fs) != 0) return true;
   auto type = static_cast<unsigned>(fs.f_type);
-  return type == NFS_SUPER_MAGIC || type == SMB_SUPER_MAGIC || type == kCifsMagic ||
-         type == kSmb2Magic;
+  return type == kNfsMagic || type == kSmbMagic || type == kCifsMagic || type == kSmb2Magic;
 }
 
 // fcntl() for leases, made as the system call itself: the C library's
@@ -95,12 +115,18 @@ bool patience::step() {
 }
 
 void debug_revalidate(int fd) {
-#ifdef AT_STATX_FORCE_SYNC
-  struct statx x;
-  syscall(SYS_statx, fd, "", AT_EMPTY_PATH | AT_STATX_FORCE_SYNC, STATX_BASIC_STATS, &x);
-#else
-  (void)fd;
-#endif
+  kernel_statx x;
+  syscall(SYS_statx, fd, "", AT_EMPTY_PATH | kStatxForceSync, kStatxBasicStats, &x);
+}
+
+bool debug_mount_point(int fd) {
+  kernel_statx x;
+  return syscall(SYS_statx, fd, "", AT_EMPTY_PATH, 0, &x) == 0 && (x.attributes & kAttrMountRoot) != 0;
+}
+
+bool debug_frozen(int fd) {
+  int flags = 0;
+  return ioctl(fd, kGetFlags, &flags) == 0 && (flags & (kImmutable | kAppendOnly)) != 0;
 }
 
 bool debug_only_root_and(int dir, uid_t uid) {

@@ -68,6 +68,17 @@ struct patience {
 // client changed it, the names in a folder among it. Elsewhere a no-op.
 void debug_revalidate(int fd);
 
+// True when a file is mounted over the name the object open at fd has,
+// which Linux 5.8 and later tell; elsewhere the rename is refused as busy,
+// which says the same. st_dev can't tell it: an overlay gives its files
+// the device of the layer they come from.
+bool debug_mount_point(int fd);
+
+// True when the object open at fd is immutable or append-only (chattr +i,
+// +a), which forbids replacing the file; a file system without such flags
+// has none.
+bool debug_frozen(int fd);
+
 // True when no account but root and uid can change what the names in the
 // folder open at dir lead to: it is theirs, and its group and others may
 // not write it.
