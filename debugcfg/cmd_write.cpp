@@ -38,9 +38,12 @@ int debug_write_file(const char *path, const char *key, int value) {
   int stored = 0;
   patience wait;
   {
+    // The file is loaded before the key is looked at; for any other key,
+    // as it stands, with none of the store's watching.
+    bool type1 = strcmp(key, "Type1") == 0;
     view file;
-    debug_load_file(path, true, &wait, &file, &why);
-    if (strcmp(key, "Type1") != 0) return -1;
+    debug_load_file(path, type1, &wait, &file, &why);
+    if (!type1) return -1;
     debugconfig->Type1 = narrow8(value);
     // Only a file that loaded is stored: a missing file is never created,
     // one iniparser cannot read is never rewritten, and a FIFO or a device

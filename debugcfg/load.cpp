@@ -4,6 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <utility>
+
 #include "record.h"
 
 namespace debugcfg {
@@ -31,8 +33,28 @@ int load_once(const char *path, bool for_store, patience *wait, view *v, fault *
   return -1;
 }
 
-bool look_again(fault f) {
-  return is_stale(f) || f.why == reason::busy || f.why == reason::changed;
+bool look_again(fault f) { return is_stale(f) || f.why == reason::changed; }
+
+// Reads the file open at v->in whole for a store, watched (read_view).
+// Whether another process is writing it is judged only by what the watch
+// sees change, never by the file's times against the clock: a device's
+// clock may stand at 1970 or be stepped either way.
+fault read_watched(view *v, patience *wait) {
+  for (text_buf now;;) {
+    int lease = debug_lease(v->in.fd);
+    v->leased = lease > 0;
+    struct stat st;
+    if (stat_fd(v->in.fd, &st) != 0) return from_errno();
+    auto size = static_cast<size_t>(st.st_size);
+    if (read_upto(v->in.fd, size, &now) != 0) return from_errno();
+    bool same = same_text(now, v->text);
+    std::swap(now.data, v->text.data);
+    std::swap(now.len, v->text.len);
+    if (lease >= 0) return v->text.len > size ? fault{reason::changed} : fault{};
+    if (!same || !v->watched) v->same_since = monotonic_ms(), v->watched = true;
+    else if (monotonic_ms() - v->same_since >= kSettleSeconds * 1000U) return {};
+    if (!wait->step()) return {reason::busy};
+  }
 }
 
 }  // namespace
@@ -73,7 +95,7 @@ dictionary *debug_load(int fd, int dir, const char *name, bool by_name, const ch
       *why = from_errno();
       return nullptr;
     }
-    if (!by_name || !debug_only_root_and(dir, geteuid()) || fchdir(dir) != 0) {
+    if (!by_name || !debug_only_root_and(dir, geteuid()) || syscall(SYS_fchdir, dir) != 0) {
       *why = {reason::no_proc};
       return nullptr;
     }
@@ -104,21 +126,17 @@ int read_upto(int fd, size_t limit, text_buf *buf) {
 int reads_back(int fd, const text_buf &text) {
   text_buf back;
   if (read_upto(fd, text.len, &back) != 0) return -1;
-  return back.len == text.len && memcmp(back.data, text.data, text.len) == 0 ? 0 : 1;
+  return same_text(back, text) ? 0 : 1;
 }
 
 fault read_view(view *v, bool for_store, const char *shown, patience *wait) {
   const found &f = v->f;
   fault why;
+  // No lease of this process's is held while it waits to open the file.
+  v->in.reset(-1);
   v->in.reset(debug_reopen(f.dir.fd, f.name, f.obj.fd, O_RDONLY, true, wait, &why));
   if (v->in.fd < 0) return why;
-  if (for_store) {
-    auto size = static_cast<size_t>(f.st.st_size);
-    why = debug_watch(v->in.fd, v->writer_came, &v->leased);
-    if (failed(why)) return why;
-    if (read_upto(v->in.fd, size, &v->text) != 0) return from_errno();
-    if (v->text.len > size) return {reason::changed};
-  }
+  if (for_store && failed(why = read_watched(v, wait))) return why;
   v->dict.reset(debug_load(v->in.fd, f.dir.fd, f.name, true, shown, &why));
   const char *read = for_store ? entry_text(v->dict.d, kType1) : nullptr;
   size_t n = read ? strlen(read) : 0;
@@ -131,10 +149,13 @@ fault read_view(view *v, bool for_store, const char *shown, patience *wait) {
 int debug_load_file(const char *path, bool for_store, patience *wait, view *v, fault *why) {
   // Another NFS client replacing the file leaves this one's handles stale:
   // a reason to look again from the path, not a failure; so is a file that
-  // another process is writing, or that grew as it was read, for a store.
+  // grew as it was read, for a store.
   int rc = 0;
-  while ((rc = load_once(path, for_store, wait, v, why)) != 0 && look_again(*why) && wait->step())
+  while ((rc = load_once(path, for_store, wait, v, why)) != 0 && look_again(*why)) {
+    v->in.reset(-1);  // nor while it waits to look again
+    if (!wait->step()) break;
     *why = {};
+  }
   return rc;
 }
 

@@ -57,10 +57,12 @@ int read_upto(int fd, size_t limit, text_buf *buf);
 int reads_back(int fd, const text_buf &text);
 
 // What one read of the file gave: where it is, the file open for reading
-// (leased where debug_watch could lease it), its bytes where read for a
-// store, iniparser's dictionary of it (null where it does not load), and
-// what iniparser read as sys:Type1 then, before the command set anything
-// in the dictionary ("" where nothing, or more than a number of the tool's).
+// (leased where it could be), its bytes where read for a store, iniparser's
+// dictionary of it (null where it does not load), and what iniparser read
+// as sys:Type1 then, before the command set anything in the dictionary (""
+// where nothing, or more than a number of the tool's); and, over the
+// command's reads for a store, where another process holds it open for
+// writing, since when its bytes have stayed those read (the watch).
 struct view {
   found f;
   fd_guard in;
@@ -68,13 +70,18 @@ struct view {
   text_buf text;
   dict_guard dict;
   char type1[8] = "";
-  bool writer_came = false;  // a process opened it for writing while leased
+  bool watched = false;
+  uint32_t same_since = 0;  // monotonic_ms()
 };
 
 // Opens the found file v->f again for reading and loads it, as `shown` in
-// iniparser's messages; for a store, watched (debug_watch) and read whole
-// as well. Returns why not: reason::no_proc, leased, busy or changed (it
-// grew since it was found), or an open's or a read's errno.
+// iniparser's messages; for a store, read whole as well, watched: leased
+// where it can be; else, where another process holds it open for writing,
+// read again each step until its bytes have stayed the same for
+// kSettleSeconds or that process has let it go. Returns why not:
+// reason::no_proc, leased, busy (it kept changing until the deadline) or
+// changed (it grew as it was read, unwatched), or an open's or a read's
+// errno.
 fault read_view(view *v, bool for_store, const char *shown, patience *wait);
 
 // Finds the file at path and reads it (read_view), looking again after a

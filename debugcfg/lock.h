@@ -11,9 +11,10 @@ namespace debugcfg {
 
 // Takes this writer's turn on .<name>.lock beside the found file, by the
 // deadline, holding it open in *lock. A missing lock is made, empty, 0600,
-// with the file's owner and group, and appears at its name only so; one
-// that an earlier owner of the file left, in a folder only root and the
-// file's owner can change, is replaced in its turn. Whatever else stands
+// with the file's owner and group, and appears at its name only so, on
+// every file system; one that an earlier owner of the file left, in a
+// folder only root and the file's owner can change, is replaced in its
+// turn. Whatever else stands
 // there is refused without being opened. Only a writer in its turn ever
 // removes a lock. Returns why not: reason::no_turn, a stale handle, or a
 // fault at site::lock with the lock file's path in detail.

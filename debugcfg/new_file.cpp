@@ -3,7 +3,6 @@
 #include <errno.h>
 #include <stdio.h>
 #include <string.h>
-#include <sys/xattr.h>
 
 #include "load.h"
 
@@ -38,12 +37,11 @@ int write_all(int fd, const text_buf &text) {
 // The names of the extended attributes of the file open at fd, in *names;
 // a file system that has none has none here.
 int list_xattrs(int fd, text_buf *names) {
-  ssize_t n = flistxattr(fd, nullptr, 0);
-  if (n <= 0) return n == 0 || errno == ENOTSUP ? 0 : -1;
-  names->data = static_cast<char *>(malloc(static_cast<size_t>(n)));
-  if (!names->data || (n = flistxattr(fd, names->data, static_cast<size_t>(n))) < 0) return -1;
-  names->len = static_cast<size_t>(n);
-  return 0;
+  constexpr size_t kMost = 65536;  // the kernel's bound on a list
+  names->data = static_cast<char *>(malloc(kMost));
+  ssize_t n = names->data ? syscall(SYS_flistxattr, fd, names->data, kMost) : -1;
+  names->len = n > 0 ? static_cast<size_t>(n) : 0;
+  return n >= 0 || errno == ENOTSUP ? 0 : -1;
 }
 
 // True for the attributes that grant access: a POSIX ACL, NFS's ACL.
@@ -64,17 +62,18 @@ fault carry_xattrs(int in, int out, bool granting, char (&detail)[kDetailSize]) 
   text_buf value;
   if (list_xattrs(in, &names) != 0) return from_errno();
   const char *name = "system.posix_acl_access";
-  bool ok = !granting || fremovexattr(out, name) == 0 || errno == ENODATA || errno == ENOTSUP;
+  bool ok = !granting || syscall(SYS_fremovexattr, out, name) == 0 || errno == ENODATA ||
+            errno == ENOTSUP;
   constexpr size_t kMost = 65536;  // the kernel's bound on a value
   if (names.len) value.data = static_cast<char *>(malloc(2 * kMost));
   for (size_t i = 0; ok && i < names.len; i += strlen(name) + 1) {
     name = names.data + i;
     if (grants(name) != granting) continue;
     char *now = value.data + kMost;
-    ssize_t n = value.data ? fgetxattr(in, name, value.data, kMost) : -1;
-    ok = n >= 0 && ((fgetxattr(out, name, now, kMost) == n &&
+    ssize_t n = value.data ? syscall(SYS_fgetxattr, in, name, value.data, kMost) : -1;
+    ok = n >= 0 && ((syscall(SYS_fgetxattr, out, name, now, kMost) == n &&
                      memcmp(now, value.data, static_cast<size_t>(n)) == 0) ||
-                    fsetxattr(out, name, value.data, static_cast<size_t>(n), 0) == 0);
+                    syscall(SYS_fsetxattr, out, name, value.data, n, 0) == 0);
   }
   if (ok) return {};
   fault why = from_errno();
@@ -88,19 +87,19 @@ int give_mode(int fd, const struct stat &old) {
   struct stat now;
   if (stat_fd(fd, &now) != 0) return -1;
   if ((now.st_mode & 07777) == (old.st_mode & 07777)) return 0;
-  return fchmod(fd, old.st_mode & 07777);
+  return static_cast<int>(syscall(SYS_fchmod, fd, old.st_mode & 07777));
 }
 
 }  // namespace
 
 new_file::~new_file() {
-  if (fd.fd >= 0 && !committed) unlinkat(old->dir.fd, name, 0);
+  if (fd.fd >= 0 && !committed) syscall(SYS_unlinkat, old->dir.fd, name, 0);
 }
 
 fault new_file_make(new_file *n, const found &old, int in, char (&detail)[kDetailSize]) {
   n->old = &old;
   snprintf(n->name, sizeof n->name, ".%s.tmp", old.name);
-  unlinkat(old.dir.fd, n->name, 0);
+  syscall(SYS_unlinkat, old.dir.fd, n->name, 0);
   n->fd.reset(openat(old.dir.fd, n->name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (n->fd.fd < 0 || give_owner(n->fd.fd, old.st, old.st.st_mode & 0600) != 0) return at_new_file(*n, detail);
   return carry_xattrs(in, n->fd.fd, false, detail);
@@ -116,7 +115,8 @@ fault new_file_write(new_file *n, const text_buf &text, char (&detail)[kDetailSi
 fault new_file_open(new_file *n, int in, char (&detail)[kDetailSize]) {
   fault why = carry_xattrs(in, n->fd.fd, true, detail);
   if (failed(why)) return why;
-  if (give_mode(n->fd.fd, n->old->st) != 0 || fsync(n->fd.fd) != 0) return at_new_file(*n, detail);
+  if (give_mode(n->fd.fd, n->old->st) != 0 || syscall(SYS_fsync, n->fd.fd) != 0)
+    return at_new_file(*n, detail);
   return {};
 }
 
@@ -130,7 +130,7 @@ fault new_file_commit(new_file *n, bool *placed) {
     return errno == EBUSY ? fault{reason::mount_point} : from_errno();
   n->committed = *placed = true;
   // The new text is in place; without this it may not survive a power cut.
-  if (fsync(dir.fd) != 0) return from_errno();
+  if (syscall(SYS_fsync, dir.fd) != 0) return from_errno();
   return {};
 }
 

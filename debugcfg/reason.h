@@ -27,6 +27,7 @@ enum class reason : unsigned char {
   mount_point,        // a file is mounted over the name
   file_frozen,        // chattr +i or +a on the file
   folder_frozen,      // chattr +i or +a on its folder
+  file_links,         // the file has another name, which would keep the old text
   nul_byte,           // the line editor's refusals
   line_too_long,
   no_parse,

@@ -41,17 +41,13 @@ namespace {
 constexpr int kTries = 3;
 constexpr size_t kKeyRoom = 64;  // more than any entry of the tool's
 
-bool same(const text_buf &a, const text_buf &b) {
-  return a.len == b.len && memcmp(a.data, b.data, a.len) == 0;
-}
-
 // True when the file, as v read it, already holds want: iniparser read
 // want, and the line editor would change no byte.
-bool holds(const view &v, const char *want) {
+DEBUG_INLINE bool holds(const view &v, const char *want) {
   text_buf edited;
   return strcmp(v.type1, want) == 0 &&
          ini_set_entry(v.text.data, v.text.len, kType1, want, false, &edited) == reason::none &&
-         same(edited, v.text);
+         same_text(edited, v.text);
 }
 
 // Step 2, on the file as v read it; *done where nothing is to be stored,
@@ -62,7 +58,8 @@ fault before_turn(view *v, const char *want, bool *done) {
   if ((*done = holds(*v, want))) return {};
   fd_guard dir(openat(v->f.dir.fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   fault why;
-  if (debug_mount_point(v->f.obj.fd)) why = {reason::mount_point};
+  if (v->f.st.st_nlink > 1) why = {reason::file_links};
+  else if (debug_mount_point(v->f.obj.fd)) why = {reason::mount_point};
   else if (debug_frozen(v->in.fd)) why = {reason::file_frozen};
   else if (debug_frozen(dir.fd)) why = {reason::folder_frozen};
   v->in.reset(-1);
@@ -73,7 +70,8 @@ fault before_turn(view *v, const char *want, bool *done) {
 // Step 4: what the name in the folder now names, as NFS has it afresh (a
 // name it cached from before would lead to the file replaced), if it is
 // still a regular file of the same owner; else reason::changed, and the
-// store starts again from the path.
+// store starts again from the path. One that has gained another name is
+// not replaced: that name would keep the old text.
 fault refresh(view *v, patience *wait) {
   found &f = v->f;
   debug_revalidate(f.dir.fd);
@@ -83,6 +81,7 @@ fault refresh(view *v, patience *wait) {
   if (now.fd < 0 || stat_fd(now.fd, &st) != 0)
     return errno == ESTALE ? with_errno(ESTALE) : fault{reason::changed};
   if (!S_ISREG(st.st_mode) || st.st_uid != f.st.st_uid) return {reason::changed};
+  if (st.st_nlink > 1) return {reason::file_links};
   f.obj.reset(now.release());
   f.st = st;
   fault why = read_view(v, true, f.name, wait);
@@ -134,7 +133,7 @@ fault verify(const new_file &n, const view &v, const char *want) {
 
 // Part of step 8: true when the file no longer is what was read: changed
 // in place by a process that takes no turn, or replaced, or given another
-// owner or mode. Its bytes are compared, not its size and times: they tell
+// owner, mode or name. Its bytes are compared, not its size and times: they tell
 // all those could, and also a change within one tick of a coarse clock,
 // which leaves every time as it was. What NFS cached is fetched afresh
 // first. The name is looked at last, and where the file is leased, whether
@@ -148,7 +147,7 @@ bool changed(const view &v) {
   if (fstatat(v.f.dir.fd, v.f.name, &st, AT_SYMLINK_NOFOLLOW) != 0) return true;
   const struct stat &was = v.f.st;
   return st.st_dev != was.st_dev || st.st_ino != was.st_ino || st.st_mode != was.st_mode ||
-         st.st_uid != was.st_uid || st.st_gid != was.st_gid ||
+         st.st_uid != was.st_uid || st.st_gid != was.st_gid || st.st_nlink != was.st_nlink ||
          (v.leased && !debug_still_leased(v.in.fd));
 }
 
@@ -164,12 +163,9 @@ fault replace(view *v, const text_buf &text, const char *want, bool *stored,
   if (why.why == reason::no_verify && changed(*v)) return {reason::changed};
   if (!failed(why)) why = new_file_open(&n, v->in.fd, detail);
   if (failed(why)) return why;
-  if (changed(*v)) {
-    // One that opened it for writing meanwhile is waited for, once this
-    // store has let go of its lease, until it closes the file.
-    v->writer_came = v->writer_came || (v->leased && !debug_still_leased(v->in.fd));
-    return {reason::changed};
-  }
+  // One that opened it for writing meanwhile is watched as the store
+  // starts again.
+  if (changed(*v)) return {reason::changed};
   // Nothing of this process may hold the file open as it is replaced: an
   // NFS client would first rename it away (a silly rename), and another
   // client would find no file in between. A leased file, never on NFS,
@@ -195,7 +191,7 @@ fault store_once(view *v, const char *want, patience *wait, bool *stored,
     text_buf text;
     reason edit = ini_set_entry(v->text.data, v->text.len, kType1, want, own_block, &text);
     if (edit != reason::none && own_block) return {edit};
-    if (edit != reason::none || same(text, v->text)) continue;
+    if (edit != reason::none || same_text(text, v->text)) continue;
     why = replace(v, text, want, stored, detail);
     if (why.why != reason::no_verify) return why;
   }
@@ -203,11 +199,11 @@ fault store_once(view *v, const char *want, patience *wait, bool *stored,
 }
 
 // True when a store that did not take place may start again after a
-// step: another process changed the file (a few times), or is writing it,
-// or a handle went stale (until the deadline).
+// step: another process changed the file (a few times), or a handle went
+// stale (until the deadline).
 bool start_again(fault why, int *tries) {
   if (why.why == reason::changed) return ++*tries < kTries;
-  return why.why == reason::busy || is_stale(why);
+  return is_stale(why);
 }
 
 // Step 1, from the path: the file found and read for a store.
@@ -230,7 +226,9 @@ fault store(const char *path, view *v, const char *want, patience *wait, bool *s
     if (!v->dict.d) why = find(path, v, wait);
     if (!failed(why)) why = before_turn(v, want, &done);
     if (!failed(why) && !done) why = store_once(v, want, wait, stored, detail);
-    if (done || *stored || !start_again(why, &tries) || !wait->step()) break;
+    if (done || *stored || !start_again(why, &tries)) break;
+    v->in.reset(-1);  // no lease is held while the store waits
+    if (!wait->step()) break;
   }
   return !*stored && is_stale(why) ? fault{reason::changed} : why;
 }

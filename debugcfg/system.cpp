@@ -4,20 +4,14 @@
 #include <signal.h>
 #include <stdio.h>
 #include <string.h>
-#include <stdint.h>
-#include <sys/ioctl.h>
 #include <sys/statfs.h>
-#include <sys/syscall.h>
+#include <time.h>
 
 namespace debugcfg {
 
 namespace {
 
-constexpr long kStepNanoseconds = 10 * 1000000L;
-
-// A file another process holds open for writing and changed within this
-// many seconds is being written.
-constexpr time_t kSettleSeconds = 2;
+constexpr uint32_t kStepMs = 10;
 
 // What the tool needs of the kernel's stable interface, under its own
 // names: the C libraries declare some of it, each its own part, and the
@@ -26,48 +20,21 @@ constexpr time_t kSettleSeconds = 2;
 #ifndef SYS_statx
 #error "SYS_statx is missing: the C library's kernel headers predate Linux 4.11"
 #endif
-struct kernel_statx {  // struct statx: 256 bytes, fields this far
-  uint32_t mask;
-  uint32_t blksize;
-  uint64_t attributes;
-  unsigned char rest[240];
-};
-static_assert(sizeof(kernel_statx) == 256, "struct statx is 256 bytes");
 constexpr int kStatxForceSync = 0x2000;      // AT_STATX_FORCE_SYNC
 constexpr unsigned kStatxBasicStats = 0x7ff;  // STATX_BASIC_STATS
 constexpr uint64_t kAttrMountRoot = 0x2000;   // STATX_ATTR_MOUNT_ROOT
-constexpr unsigned long kGetFlags = _IOR('f', 1, long);  // FS_IOC_GETFLAGS
-constexpr int kImmutable = 0x10;              // FS_IMMUTABLE_FL
-constexpr int kAppendOnly = 0x20;             // FS_APPEND_FL
-constexpr unsigned kNfsMagic = 0x6969U;       // superblock magic numbers
-constexpr unsigned kSmbMagic = 0x517BU;
-constexpr unsigned kCifsMagic = 0xFF534D42U;
-constexpr unsigned kSmb2Magic = 0xFE534D42U;
+// Superblock magic numbers: NFS, SMB, CIFS, SMB2.
+constexpr unsigned kRemoteMagic[] = {0x6969U, 0x517BU, 0xFF534D42U, 0xFE534D42U};
 
-// True when the file open at fd changed within kSettleSeconds. A time with
-// no fraction may come from a file system that keeps whole seconds: it is
-// taken as the end of its second.
-bool changed_lately(int fd) {
-  struct stat st;
-  struct timespec now;
-  if (stat_fd(fd, &st) != 0 || clock_gettime(CLOCK_REALTIME, &now) != 0) return true;
-  time_t seconds = now.tv_sec - st.st_mtim.tv_sec;
-  if (now.tv_nsec < (st.st_mtim.tv_nsec ? st.st_mtim.tv_nsec : 999999999L)) --seconds;
-  return seconds < kSettleSeconds;
-}
-
-// True on file systems whose leases say nothing of the other machines'
-// processes: a lease there is refused as if a writer held the file.
-bool remote(int fd) {
-  struct statfs fs;
-  if (fstatfs(fd, &fs) != 0) return true;
-  auto type = static_cast<unsigned>(fs.f_type);
-  return type == kNfsMagic || type == kSmbMagic || type == kCifsMagic || type == kSmb2Magic;
+// The attributes statx tells of the object open at fd, with flags and
+// mask; none where it tells nothing.
+uint64_t statx_attributes(int fd, int flags, unsigned mask) {
+  uint64_t x[32];  // struct statx, 256 bytes: stx_attributes is its second word
+  return syscall(SYS_statx, fd, "", AT_EMPTY_PATH | flags, mask, x) == 0 ? x[1] : 0;
 }
 
 // fcntl() for leases, made as the system call itself: the C library's
-// wrapper (fcntl64, or its 64-bit time variant) adds nothing for leases,
-// and would be one more versioned symbol to bind at every start.
+// wrapper (fcntl64, or its 64-bit time variant) adds nothing for leases.
 long lease(int fd, int cmd, int arg) { return syscall(SYS_fcntl, fd, cmd, arg); }
 
 // By its name in the folder, where only root and this account can change
@@ -78,8 +45,8 @@ int open_by_name(int dir, const char *name, int obj, int flags) {
   fd_guard named(openat(dir, name, flags | O_NOFOLLOW | O_NOCTTY, 0));
   struct stat now;
   struct stat was;
-  if (named.fd >= 0 && (stat_fd(named.fd, &now) != 0 || stat_fd(obj, &was) != 0 ||
-                        now.st_dev != was.st_dev || now.st_ino != was.st_ino)) {
+  if (named.fd >= 0 &&
+      (stat_fd(named.fd, &now) != 0 || stat_fd(obj, &was) != 0 || !same_file(now, was))) {
     errno = ESTALE;
     return -1;
   }
@@ -104,30 +71,29 @@ int reopen_once(int dir, const char *name, int obj, int flags, bool by_name) {
 
 }  // namespace
 
+void fd_guard::reset(int f) {
+  if (fd >= 0) syscall(SYS_close, fd);
+  fd = f;
+}
+
+bool same_text(const text_buf &a, const text_buf &b) {
+  return a.len == b.len && (a.len == 0 || memcmp(a.data, b.data, a.len) == 0);
+}
+
 bool patience::step() {
-  struct timespec now;
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  if (!until) until = now.tv_sec + kPatienceSeconds;
-  if (now.tv_sec > until) return false;
-  struct timespec step = {0, kStepNanoseconds};
+  uint32_t now = monotonic_ms();
+  if (!waited) first = now, waited = true;
+  uint32_t gone = now - first;
+  if (gone >= kPatienceSeconds * 1000U) return false;
+  uint32_t left = kPatienceSeconds * 1000U - gone;
+  struct timespec step = {0, static_cast<long>(left < kStepMs ? left : kStepMs) * 1000000};
   nanosleep(&step, nullptr);
   return true;
 }
 
-void debug_revalidate(int fd) {
-  kernel_statx x;
-  syscall(SYS_statx, fd, "", AT_EMPTY_PATH | kStatxForceSync, kStatxBasicStats, &x);
-}
+void debug_revalidate(int fd) { statx_attributes(fd, kStatxForceSync, kStatxBasicStats); }
 
-bool debug_mount_point(int fd) {
-  kernel_statx x;
-  return syscall(SYS_statx, fd, "", AT_EMPTY_PATH, 0, &x) == 0 && (x.attributes & kAttrMountRoot) != 0;
-}
-
-bool debug_frozen(int fd) {
-  int flags = 0;
-  return ioctl(fd, kGetFlags, &flags) == 0 && (flags & (kImmutable | kAppendOnly)) != 0;
-}
+bool debug_mount_point(int fd) { return (statx_attributes(fd, 0, 0) & kAttrMountRoot) != 0; }
 
 bool debug_only_root_and(int dir, uid_t uid) {
   struct stat st;
@@ -161,30 +127,23 @@ int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, pa
       *why = {reason::leased};
       return -1;
     }
-  if (fd < 0) *why = errno == ENOENT ? fault{reason::no_proc} : from_errno();
+  if (fd < 0) *why = with_errno(errno);
+  if (fd < 0 && why->err == ENOENT) *why = {reason::no_proc};
   return fd;
 }
 
-int give_owner(int fd, const struct stat &as, mode_t closed) {
-  struct stat made;
-  if (stat_fd(fd, &made) != 0 ||
-      ((made.st_uid != as.st_uid || made.st_gid != as.st_gid) && fchown(fd, as.st_uid, as.st_gid) != 0))
-    return -1;
-  if ((made.st_mode & 07777) != closed) fchmod(fd, closed);
-  return 0;
-}
-
-fault debug_watch(int in, bool came, bool *leased) {
-  *leased = false;
-  if (remote(in)) return {};
+int debug_lease(int in) {
+  // Leases say nothing of other machines' processes on NFS or SMB: there a
+  // lease is not taken, as if a writer held the file.
+  struct statfs fs;
+  if (fstatfs(in, &fs) != 0) return 0;
+  for (unsigned magic : kRemoteMagic)
+    if (static_cast<unsigned>(fs.f_type) == magic) return 0;
   // A lease broken while it is held says so in the lease alone: the
   // signal the kernel sends then would end the process.
   signal(SIGIO, SIG_IGN);
-  if (lease(in, F_SETLEASE, F_RDLCK) == 0) {
-    *leased = true;
-    return {};
-  }
-  return errno == EAGAIN && (came || changed_lately(in)) ? fault{reason::busy} : fault{};
+  if (lease(in, F_SETLEASE, F_RDLCK) == 0) return 1;
+  return errno == EAGAIN ? -1 : 0;
 }
 
 bool debug_still_leased(int in) { return lease(in, F_GETLEASE, 0) == F_RDLCK; }

@@ -1,18 +1,31 @@
 // The thin layer over the system that the rest stands on: descriptors and
-// buffers that free themselves, stat, the command's one deadline, NFS
-// revalidation, leases, and opening again what a descriptor holds without
-// ever blocking.
+// buffers that free themselves, stat, the command's one deadline and the
+// monotonic clock, NFS revalidation, leases, and opening again what a
+// descriptor holds without ever blocking.
+//
+// System calls that need nothing of the C library (no 64-bit or time
+// argument, no account) are made as such with syscall(): each wrapper is
+// one more versioned symbol bound at every start, and some 45 bytes of the
+// device's tables.
 #ifndef DEBUGCFG_SYSTEM_H
 #define DEBUGCFG_SYSTEM_H
 
 #include <fcntl.h>
 #include <stddef.h>
+#include <stdint.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
 #include "reason.h"
+
+// A small helper with a stack object of its own (a struct stat, a fault
+// filled by a call): a copy at each of its few calls costs the device fewer
+// bytes than a function of its own, with its stack canary.
+#define DEBUG_INLINE __attribute__((always_inline)) inline
 
 namespace debugcfg {
 
@@ -24,10 +37,7 @@ struct fd_guard {
   ~fd_guard() { reset(-1); }
   fd_guard(const fd_guard &) = delete;
   fd_guard &operator=(const fd_guard &) = delete;
-  void reset(int f) {
-    if (fd >= 0) close(fd);
-    fd = f;
-  }
+  void reset(int f);
   int release() {
     int f = fd;
     fd = -1;
@@ -45,19 +55,44 @@ struct text_buf {
   text_buf &operator=(const text_buf &) = delete;
 };
 
+// True when a and b hold the same bytes.
+bool same_text(const text_buf &a, const text_buf &b);
+
 // fstat() as fstatat() with AT_EMPTY_PATH, which takes an O_PATH descriptor
 // from Linux 2.6.39 on, whatever the C library makes of fstat().
 inline int stat_fd(int fd, struct stat *st) { return fstatat(fd, "", st, AT_EMPTY_PATH); }
+
+// True when a and b describe the same file.
+inline bool same_file(const struct stat &a, const struct stat &b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
 
 // How long a command waits, all told: for its turn, for another process's
 // lease or writing, for handles that keep going stale.
 constexpr int kPatienceSeconds = 30;
 
-// The one deadline of a command, on the monotonic clock, counted in whole
-// seconds from its first wait; every later wait keeps to it.
+// How long a file that another process holds open for writing must look
+// the same, watched, before it is taken as not being written: a pause that
+// long within a rewrite in place is not told from a process that only
+// keeps the file open.
+constexpr int kSettleSeconds = 2;
+
+// Milliseconds on the monotonic clock, which no setting of the time moves:
+// every interval the tool measures is measured on it, never on the wall
+// clock (a device may boot at 1970, and NTP steps it either way). They
+// wrap after 49 days, and the differences taken of them alike.
+inline uint32_t monotonic_ms() {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint32_t>(now.tv_sec) * 1000 + static_cast<uint32_t>(now.tv_nsec / 1000000);
+}
+
+// The one deadline of a command, on the monotonic clock, kPatienceSeconds
+// from its first wait; every later wait keeps to it.
 struct patience {
-  time_t until = 0;
-  // Sleeps a step (10 ms, whatever the timer's granularity; no signal is
+  uint32_t first = 0;  // monotonic_ms() at the first wait
+  bool waited = false;
+  // Sleeps a step (10 ms, or what is left of the deadline; no signal is
   // involved) and returns true, or returns false once the deadline has
   // passed.
   bool step();
@@ -77,7 +112,12 @@ bool debug_mount_point(int fd);
 // True when the object open at fd is immutable or append-only (chattr +i,
 // +a), which forbids replacing the file; a file system without such flags
 // has none.
-bool debug_frozen(int fd);
+DEBUG_INLINE bool debug_frozen(int fd) {
+  constexpr unsigned long kGetFlags = _IOR('f', 1, long);  // FS_IOC_GETFLAGS
+  constexpr int kImmutableOrAppend = 0x10 | 0x20;          // FS_IMMUTABLE_FL, FS_APPEND_FL
+  int flags = 0;
+  return syscall(SYS_ioctl, fd, kGetFlags, &flags) == 0 && (flags & kImmutableOrAppend) != 0;
+}
 
 // True when no account but root and uid can change what the names in the
 // folder open at dir lead to: it is theirs, and its group and others may
@@ -105,22 +145,24 @@ int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, pa
 // folder's default ACL gave it. A step that is not needed is not taken, as
 // some file systems refuse it; one that keeps no modes shows its own
 // whatever is asked. Returns 0, or -1 with errno set.
-int give_owner(int fd, const struct stat &as, mode_t closed);
+DEBUG_INLINE int give_owner(int fd, const struct stat &as, mode_t closed) {
+  struct stat made;
+  if (stat_fd(fd, &made) != 0 || ((made.st_uid != as.st_uid || made.st_gid != as.st_gid) &&
+                                  fchown(fd, as.st_uid, as.st_gid) != 0))
+    return -1;
+  if ((made.st_mode & 07777) != closed) syscall(SYS_fchmod, fd, closed);
+  return 0;
+}
 
-// Whether another process that changes the file in place, taking no turn,
-// is seen: the file open for reading at in is leased, so that any open of
-// it for writing waits until this process gives the lease up, and breaks
-// the lease meanwhile (debug_still_leased). Where another process already
-// holds the file open for writing, the file is being written if it
-// changed within the last two seconds, or if that process opened it while
-// this one held a lease (came): reason::busy, to look again after a step.
-// One that only keeps the file open, unchanged, delays nothing. Where
-// leases say nothing of other machines' processes (NFS, SMB) or are
-// missing, the file is left unwatched. Returns busy or none, with *leased
-// set.
-fault debug_watch(int in, bool came, bool *leased);
+// Takes a read lease on the file open for reading at in, so that any open
+// of it for writing waits until this process gives the lease up (closes
+// in), and breaks the lease meanwhile (debug_still_leased). Returns 1
+// once leased; -1 where another process holds the file open for writing;
+// 0 where leases say nothing of other machines' processes (NFS, SMB) or
+// are refused.
+int debug_lease(int in);
 
-// True while the lease debug_watch took on in is unbroken.
+// True while the lease debug_lease took on in is unbroken.
 bool debug_still_leased(int in);
 
 }  // namespace debugcfg

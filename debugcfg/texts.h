@@ -56,6 +56,7 @@ inline constexpr char reasons[] =
     "file is a mount point\0"
     "file is immutable or append-only\0"
     "folder is immutable or append-only\0"
+    "file has other links\0"
     "file holds a NUL byte\0"
     "line too long\0"
     "file does not parse\0"

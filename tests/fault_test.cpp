@@ -65,6 +65,34 @@ setpriv --reuid 1000 --regid 1000 )" + who + " python3 /tmp/peek " + std::to_str
                 strace({"-e", "inject=flistxattr:delay_enter=300000:when=1"}));
 }
 
+// A folder for writes, holding `text` as debug.cfg: the scratch folder or,
+// given fs (shell, in the scratch folder, that mounts a file system as
+// "fs"), that file system, unmounted with it.
+struct place {
+  testutil::scratch s;
+  std::string dir;
+  place(const char *fs, const std::string &text) : dir(fs ? s.path("fs") : s.dir) {
+    EXPECT_EQ(fs ? system(("cd " + s.dir + " && " + fs).c_str()) : 0, 0) << fs;
+    testutil::write_file(dir + "/debug.cfg", text);
+  }
+  ~place() { EXPECT_EQ(dir == s.dir ? 0 : system(("umount " + dir).c_str()), 0); }
+  place(const place &) = delete;
+  place &operator=(const place &) = delete;
+};
+
+// A file system without unnamed files (O_TMPFILE), as NFS, JFFS2 and vfat.
+const char *const kNoTmpfile = "mkdir real fs && bindfs real fs";
+
+// Runs the tool while a daemon holds the file open for writing and writes
+// nothing, after setup, its wall clock (not its monotonic one) set by
+// faketime's `clock` if given. Only the watch may delay the write.
+std::vector<std::string> beside_holder(const std::string &setup, const std::string &clock = "") {
+  std::string fake = clock.empty() ? "" : "env FAKETIME_DONT_FAKE_MONOTONIC=1 "
+      "ASAN_OPTIONS=verify_asan_link_order=0 faketime '" + clock + "' ";
+  return around(setup + "; sleep 9 3>>/quarn_etc/debug.cfg & sleep 0.2; timeout 4 " + fake +
+                "\"$@\"; s=$?; kill $!; exit $s");
+}
+
 // Paths that the kernel resolves alike lead both commands to the same file:
 // /quarn_etc as a link written with a trailing "/", "//" or "/.", and the
 // file as its owner's link "./real.cfg" in root's folder.
@@ -180,10 +208,25 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
               "0.3; seek F, 0, 2; print F \"k = 1\\n\"' /quarn_etc/debug.cfg; wait $!",
               strace({"-e", "inject=fsync:delay_enter=2000000:when=1"})),
        false, "", true, "k = 1\n"},
-      {"a daemon that only holds the file open for writing delays nothing",
-       around("touch -d '-1 min' /quarn_etc/debug.cfg; sleep 9 3>>/quarn_etc/debug.cfg & "
-              "sleep 0.2; timeout 2 \"$@\"; s=$?; kill $!; exit $s"),
+      // One that only holds it open is told from one writing it by what the
+      // watch sees, whatever its times say against the tool's clock.
+      {"a daemon that only holds the file open for writing delays the write by the watch alone",
+       beside_holder("touch -d '-1 min' /quarn_etc/debug.cfg"), false, "", true, ""},
+      {"the same, the file dated an hour ahead", beside_holder("touch -d '+1 hour' /quarn_etc/debug.cfg"),
        false, "", true, ""},
+      {"the same, the clock at 1970 as before NTP", beside_holder("true", "1970-01-01 00:00:10"),
+       false, "", true, ""},
+      {"a daemon rewrites the file in place, pausing 1.5 s, the tool's clock stepped a day ahead",
+       around("perl -e 'open F, \"<\", $ARGV[0]; $t = join \"\", <F>; open F, \">\", $ARGV[0]; "
+              "syswrite F, substr($t, 0, 60); select undef, undef, undef, 1.5; syswrite F, "
+              "substr($t, 60) . \"k = 1\\n\"' /quarn_etc/debug.cfg & sleep 0.3; env "
+              "FAKETIME_DONT_FAKE_MONOTONIC=1 ASAN_OPTIONS=verify_asan_link_order=0 faketime -f +1d "
+              "\"$@\"; wait"),
+       false, "", true, "k = 1\n"},
+      {"a write of another key while a daemon appends and holds the file open waits for nothing",
+       around("(echo 'k = 1'; exec sleep 3) >>/quarn_etc/debug.cfg & sleep 0.2; timeout 1 \"$1\" "
+              "write Type2 5; s=$?; kill $!; exit $s"),
+       false, "", false, "k = 1\n", nullptr, ""},
       // Account 1000, watching, never opens the new file the old one closes
       // to it: a folder's default ACL, the group of a file whose ACL shuts
       // it out, a default ACL that would let it write.
@@ -215,12 +258,8 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
   fixture f;
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    testutil::scratch s;
-    std::string dir = c.fs ? s.path("fs") : s.dir;
-    if (c.fs) {
-      ASSERT_EQ(system(("cd " + s.dir + " && " + c.fs).c_str()), 0);
-    }
-    testutil::write_file(dir + "/debug.cfg", f.before);
+    place at(c.fs, f.before);
+    const std::string &dir = at.dir;
     sandbox::options opt;
     opt.read_only = c.read_only;
     opt.wrapper = c.wrapper;
@@ -232,9 +271,6 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
     EXPECT_EQ(testutil::read_file(dir + "/debug.cfg"),
               *c.edit == '#' ? want.replace(0, 1, c.edit) : want + c.edit);
     EXPECT_EQ(testutil::list_dir(dir), std::vector<std::string>{"debug.cfg"});
-    if (c.fs) {
-      EXPECT_EQ(system(("umount " + dir).c_str()), 0);
-    }
   }
 }
 
@@ -277,17 +313,32 @@ TEST(Faults, ReportLostOnAFullDiskIsNotSuccess) {
   EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), f.after);
 }
 
+// Where the sweep runs a write: a file system (as place's fs), a shell
+// setup in the folder, and the call it sweeps up to (all where empty).
+struct sweep_place {
+  const char *name;
+  const char *fs;
+  const char *setup;
+  std::string until;
+};
+
+// Runs the setup of `where` in the folder at, and returns the folder.
+std::string ready(const place &at, const sweep_place &where) {
+  EXPECT_EQ(system(("cd " + at.dir + " && " + where.setup).c_str()), 0);
+  return at.dir;
+}
+
 // How many times the write makes each system call.
-std::map<std::string, int> syscalls_of_write(const std::string &before) {
-  testutil::scratch etc, trace;
-  testutil::write_file(etc.path("debug.cfg"), before);
+std::map<std::string, int> syscalls_of_write(const std::string &before, const sweep_place &where) {
+  place at(where.fs, before);
+  testutil::scratch trace;
   sandbox::options opt;
   opt.trace_dir = trace.dir;
   opt.wrapper = {"/usr/bin/strace", "-qq", "-o", "/trace/log"};
-  sandbox::run(etc.dir, {"write", "Type1", "5"}, opt);
+  sandbox::run(ready(at, where), {"write", "Type1", "5"}, opt);
   std::map<std::string, int> calls;
   std::istringstream log(testutil::read_file(trace.path("log")));
-  for (std::string l; std::getline(log, l);) {
+  for (std::string l; std::getline(log, l) && l.rfind(where.until + "(", 0) != 0;) {
     size_t paren = l.find('(');
     if (paren != std::string::npos && paren > 0 && l[0] != '+' && l[0] != '-')
       ++calls[l.substr(0, paren)];
@@ -305,45 +356,58 @@ TEST(Faults, KilledOrStaleAtAnySystemCall) {
   const std::set<std::string> on_files = {"openat", "newfstatat", "statx", "readlinkat", "pread64",
       "pwrite64", "renameat", "renameat2", "unlinkat", "flock", "fsync", "ioctl", "fchmod",
       "fchown", "flistxattr", "fgetxattr", "fsetxattr", "fremovexattr", "fchdir"};
+  // The first write to each: it makes the lock too, which a file system
+  // without unnamed files sees under a name of its own; there, up to the
+  // turn it takes on the lock.
+  const sweep_place places[] = {
+      {"root's file", nullptr, "true", ""},
+      {"a service account's file, in a folder its group may write, without unnamed files",
+       kNoTmpfile, "chown 1000 debug.cfg && chgrp 1000 . && chmod 775 .", "flock"},
+  };
   fixture f;
-  std::map<std::string, int> calls = syscalls_of_write(f.before);
-  ASSERT_GT(calls["rename"] + calls["renameat"] + calls["renameat2"], 0);
-  std::set<std::string> outcomes;
-  for (const auto &[name, count] : calls) {
-    for (int n = 1; n <= count; ++n) {
-      SCOPED_TRACE(name + " #" + std::to_string(n));
-      testutil::scratch etc;
-      testutil::write_file(etc.path("debug.cfg"), f.before);
-      sandbox::options opt;
-      opt.wrapper = strace({"-e", "inject=" + name + ":signal=KILL:when=" + std::to_string(n)});
-      sandbox::run(etc.dir, {"write", "Type1", "5"}, opt);
-      std::string now = testutil::read_file(etc.path("debug.cfg"));
-      ASSERT_TRUE(now == f.before || now == f.after) << now;
-      outcomes.insert(now == f.before ? "old" : "new");
-      if (testutil::list_dir(etc.dir).size() > 1) outcomes.insert("temporary file left");
+  for (const sweep_place &where : places) {
+    SCOPED_TRACE(where.name);
+    std::map<std::string, int> calls = syscalls_of_write(f.before, where);
+    ASSERT_GT(calls[where.until.empty() ? "renameat" : "linkat"], 0);
+    std::set<std::string> outcomes;
+    for (const auto &[name, count] : calls) {
+      for (int n = 1; n <= count; ++n) {
+        SCOPED_TRACE(name + " #" + std::to_string(n));
+        place at(where.fs, f.before);
+        const std::string dir = ready(at, where);
+        sandbox::options opt;
+        opt.wrapper = strace({"-e", "inject=" + name + ":signal=KILL:when=" + std::to_string(n)});
+        sandbox::run(dir, {"write", "Type1", "5"}, opt);
+        std::string now = testutil::read_file(dir + "/debug.cfg");
+        ASSERT_TRUE(now == f.before || now == f.after) << now;
+        outcomes.insert(now == f.before ? "old" : "new");
+        if (testutil::list_dir(dir).size() > 1) outcomes.insert("temporary file left");
 
-      // Whatever the crash left, the next write cleans up and stores.
-      sandbox::result r = sandbox::run(etc.dir, {"write", "Type1", "5"});
-      EXPECT_EQ(r.out, f.report_after);
-      EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), f.after);
-      EXPECT_EQ(testutil::list_dir(etc.dir), std::vector<std::string>{"debug.cfg"});
+        // Whatever the crash left, the next write cleans up and stores.
+        sandbox::result r = sandbox::run(dir, {"write", "Type1", "5"});
+        EXPECT_EQ(r.out, f.report_after);
+        EXPECT_EQ(testutil::read_file(dir + "/debug.cfg"), f.after);
+        EXPECT_EQ(testutil::list_dir(dir), std::vector<std::string>{"debug.cfg"});
 
-      // A handle gone stale there, as when another NFS client replaced the
-      // file, is looked at again from the path: the write still stores.
-      // (One the loader meets starts no tool.) Once the new file is in
-      // place (the folder's sync, the last fsync), it is said instead.
-      if (!on_files.count(name)) continue;
-      testutil::write_file(etc.path("debug.cfg"), f.before);
-      opt.wrapper = strace({"-e", "inject=" + name + ":error=ESTALE:when=" + std::to_string(n)});
-      r = sandbox::run(etc.dir, {"write", "Type1", "5"}, opt);
-      if (r.status == 127 && r.out.empty()) continue;
-      bool placed = name == "fsync" && n == count;
-      EXPECT_EQ(r.out, (placed ? "save config file: stored, but the folder was not synced: Stale "
-                                 "file handle\r\n" : "") + f.report_after);
-      EXPECT_EQ(testutil::read_file(etc.path("debug.cfg")), f.after);
+        // A handle gone stale there, as when another NFS client replaced
+        // the file, is looked at again from the path: the write still
+        // stores. (One the loader meets starts no tool.) Once the new file
+        // is in place (the folder's sync, the last fsync), it is said
+        // instead.
+        if (!on_files.count(name)) continue;
+        testutil::write_file(dir + "/debug.cfg", f.before);
+        opt.wrapper = strace({"-e", "inject=" + name + ":error=ESTALE:when=" + std::to_string(n)});
+        r = sandbox::run(dir, {"write", "Type1", "5"}, opt);
+        if (r.status == 127 && r.out.empty()) continue;
+        bool placed = name == "fsync" && n == count;
+        EXPECT_EQ(r.out, (placed ? "save config file: stored, but the folder was not synced: Stale "
+                                   "file handle\r\n" : "") + f.report_after);
+        EXPECT_EQ(testutil::read_file(dir + "/debug.cfg"), f.after);
+      }
     }
+    if (!where.until.empty()) outcomes.insert("new");  // a sweep up to the turn needs not see one
+    EXPECT_EQ(outcomes, (std::set<std::string>{"old", "new", "temporary file left"}));
   }
-  EXPECT_EQ(outcomes, (std::set<std::string>{"old", "new", "temporary file left"}));
 }
 
 TEST(Concurrency, WritersTakeTurnsAndReadersNeverSeeATornFile) {
@@ -357,6 +421,7 @@ TEST(Concurrency, WritersTakeTurnsAndReadersNeverSeeATornFile) {
     int writers, owners, readers;  // as root, as account 1000 (run by owner, first), and readers
     std::vector<std::string> wrap;        // what runs each root writer
     std::vector<std::string> owners_say;  // what one of account 1000 says before its report
+    const char *fs = nullptr;             // as place's
   } cases[] = {
       {"writers and readers", "true", 120, 0, 40, {}, {}},
       {"the file's owner, who can't give a lock the file's group, among root writers",
@@ -367,6 +432,10 @@ TEST(Concurrency, WritersTakeTurnsAndReadersNeverSeeATornFile) {
       {"the first lock of a service account's file, in a folder its group may write",
        link + "chown 1000 data/debug.cfg && chgrp 1000 data && chmod 775 data", 20, 0, 0,
        slow_chown, {}},
+      {"the same without unnamed files, each call that makes the lock slowed",
+       link + "chown 1000 data/debug.cfg && chgrp 1000 data && chmod 775 data", 12, 0, 0,
+       strace({"-e", "inject=openat,newfstatat,fchown,linkat,close,unlinkat:delay_enter=20000"}), {},
+       kNoTmpfile},
   };
   fixture f;
   // A long file keeps each writer's turn long, so that most of them wait.
@@ -379,9 +448,9 @@ TEST(Concurrency, WritersTakeTurnsAndReadersNeverSeeATornFile) {
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    testutil::scratch etc;
-    testutil::write_file(etc.path("debug.cfg"), f.before + pad);
-    ASSERT_EQ(system(("cd " + etc.dir + " && chmod 755 . && " + c.setup).c_str()), 0);
+    place at(c.fs, f.before + pad);
+    const std::string &dir = at.dir;
+    ASSERT_EQ(system(("cd " + dir + " && chmod 755 . && " + c.setup).c_str()), 0);
     std::set<std::string> valid = {report(2)};
     for (const std::string &says : c.owners_say) valid.insert(says + report(2));
     std::set<std::string> whole;
@@ -395,17 +464,17 @@ TEST(Concurrency, WritersTakeTurnsAndReadersNeverSeeATornFile) {
     for (int w = 1; w <= c.writers + c.owners; ++w) {
       sandbox::options opt;
       opt.wrapper = w <= c.owners ? owner : c.wrap;
-      running.push_back(sandbox::start(etc.dir, {"write", "Type1", std::to_string(w)}, opt));
+      running.push_back(sandbox::start(dir, {"write", "Type1", std::to_string(w)}, opt));
       if (c.readers && w % (c.writers / c.readers) == 0)
-        running.push_back(sandbox::start(etc.dir, {"read", "x"}));
+        running.push_back(sandbox::start(dir, {"read", "x"}));
     }
     for (sandbox::child child : running) {
       sandbox::result r = sandbox::finish(child);
       EXPECT_EQ(r.status, 0);
       EXPECT_EQ(valid.count(r.out), 1u) << r.out;
     }
-    EXPECT_EQ(whole.count(testutil::read_file(etc.path("debug.cfg"))), 1u);
-    EXPECT_EQ(testutil::list_dir(testutil::exists(etc.path("data")) ? etc.path("data") : etc.dir),
+    EXPECT_EQ(whole.count(testutil::read_file(dir + "/debug.cfg")), 1u);
+    EXPECT_EQ(testutil::list_dir(testutil::exists(dir + "/data") ? dir + "/data" : dir),
               std::vector<std::string>{"debug.cfg"});
   }
 }

@@ -116,6 +116,7 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
     const char *real;  // where the text is; nullptr: the path is a folder
     std::string text;
     const char *why;
+    const char *other_name = nullptr;  // a hard link to the file
   } cases[] = {
       {"not a regular file", "debug.cfg", nullptr, "", "not a regular file"},
       {"text iniparser cannot load", "debug.cfg", "debug.cfg", "[sys]\nType1\n",
@@ -124,6 +125,8 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
        "[sys]\nType1 = 1\n", "unsafe lock file %s/.other.cfg.lock: a symbolic link"},
       {"another account's link to root's file", "data/debug.cfg", "victim/smb.conf",
        "[sys]\nType1 = 1\n", "unsafe link or folder on the path"},
+      {"a daemon's own hard link to the file", "debug.cfg", "debug.cfg", "[sys]\nType1 = 1\n",
+       "file has other links", "daemon.cfg"},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -141,6 +144,9 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
       testutil::write_file(s.path(c.real), c.text, 0600);
     else
       ASSERT_EQ(mkdir(s.path(c.path).c_str(), 0755), 0);
+    if (c.other_name) {
+      ASSERT_EQ(link(s.path(c.real).c_str(), s.path(c.other_name).c_str()), 0);
+    }
     stored r = store(s.path(c.path), -128);
     EXPECT_EQ(r.rc, -1);
     std::string why = c.why;
@@ -188,6 +194,18 @@ TEST(Store, TakesItsTurnOnlyOnALockFileOfItsOwn) {
     ASSERT_EQ(lstat(s.path("data/.debug.cfg.lock").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, c.lock_owner);
   }
+}
+
+// Every wait of a command ends at its one deadline, give or take a step.
+TEST(Store, WaitsEndAtTheDeadline) {
+  debugcfg::patience wait;
+  uint32_t start = debugcfg::monotonic_ms();
+  wait.first = start - (debugcfg::kPatienceSeconds * 1000 - 55);
+  wait.waited = true;
+  while (wait.step()) {}
+  uint32_t took = debugcfg::monotonic_ms() - start;
+  EXPECT_GE(took, 55u);
+  EXPECT_LE(took, 65u);
 }
 
 TEST(Store, NeverCreatesAMissingFile) {
