@@ -1,8 +1,11 @@
-// The read and write commands against a configuration file at any path;
-// the tool itself only ever passes DEBUG_CONFIG_PATH.
+// The read and write commands against a configuration file at any
+// absolute path; the tool itself only ever passes DEBUG_CONFIG_PATH. Where
+// iniparser 4.1 must open the file by its name, /proc missing, either
+// command makes the file's folder the process's working directory.
 #ifndef DEBUGCFG_COMMANDS_H
 #define DEBUGCFG_COMMANDS_H
 
+#include <limits.h>
 #include <stddef.h>
 
 #include "reason.h"
@@ -10,18 +13,21 @@
 
 namespace debugcfg {
 
-// debug_read_data() against the file at path.
-int debug_read_file(const char *path);
-
-// The same, keeping to the deadline of a command that waited before.
+// debug_read_data() against the file at path, keeping to the deadline of
+// the command, which may have waited before.
 int debug_report(const char *path, patience *wait);
 
-// debug_write_data() against the file at path.
+// debug_write_data() against the file at path. From its start, the process
+// ignores SIGIO (a lease the store holds says in itself that another
+// process broke it) and SIGXFSZ (a write past a file-size limit fails with
+// EFBIG, which is told).
 int debug_write_file(const char *path, const char *key, int value);
 
-// The words the write prints for f, into out (size bytes); detail is the
-// file or attribute it names.
-void debug_fault_text(fault f, const char *detail, char *out, size_t size);
+// Room for the words of any fault: a path, a name and words of their own.
+constexpr size_t kFaultText = PATH_MAX + NAME_MAX + 128;
+
+// The words the write prints for f, into out.
+void debug_fault_text(const fault &f, char (&out)[kFaultText]);
 
 }  // namespace debugcfg
 

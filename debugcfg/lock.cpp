@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "debug_config.h"
+
 namespace debugcfg {
 
 namespace {
@@ -23,7 +25,7 @@ constexpr uint32_t kMakingMs = 500;
 // may have made it.
 reason unlike(const struct stat &st) {
   if (S_ISLNK(st.st_mode)) return reason::lock_symlink;
-  if (!S_ISREG(st.st_mode)) return reason::not_regular;
+  if (!S_ISREG(st.st_mode)) return reason::lock_not_regular;
   if (st.st_nlink != 1) return reason::lock_links;
   if (st.st_size != 0) return reason::lock_not_empty;
   return reason::none;
@@ -50,12 +52,10 @@ struct lock_names {
 bool making_under_way(int dir, lock_names *n) {
   struct stat st;
   if (fstatat(dir, n->temp, &st, AT_SYMLINK_NOFOLLOW) != 0) return false;
-  if (st.st_ino != n->seen) {
-    n->seen = st.st_ino;
-    n->since = monotonic_ms();
-  } else if (monotonic_ms() - n->since >= kMakingMs) {
+  if (st.st_ino != n->seen)
+    n->seen = st.st_ino, n->since = monotonic_ms();
+  else if (monotonic_ms() - n->since >= kMakingMs)
     syscall(SYS_unlinkat, dir, n->temp, 0);
-  }
   return true;
 }
 
@@ -121,19 +121,21 @@ fault open_lock(const found &f, lock_names *n, patience *wait, fd_guard *lock, b
   // else can have left a lock of another account: an earlier owner of the
   // file did.
   *replace = st.st_uid != f.st.st_uid;
-  if (*replace && !debug_only_root_and(f.dir.fd, f.st.st_uid))
-    return fault{reason::lock_owner, site::file, static_cast<int>(st.st_uid)};
-  lock->reset(debug_reopen(f.dir.fd, n->lock, look.fd, O_RDWR | O_NOCTTY, true, wait, &why));
+  if (*replace && !debug_only_root_and(f.dir.fd, f.st.st_uid)) {
+    why = {reason::lock_owner};
+    why.account = st.st_uid;
+    return why;
+  }
+  lock->reset(debug_reopen(f.dir.fd, n->lock, look.fd, O_RDWR | O_NOCTTY, wait, &why));
   return why;
 }
 
 }  // namespace
 
-fault debug_take_turn(const found &f, patience *wait, fd_guard *lock,
-                      char (&detail)[kDetailSize]) {
+fault debug_take_turn(const found &f, patience *wait, fd_guard *lock) {
   lock_names n;
-  snprintf(n.lock, sizeof n.lock, ".%s.lock", f.name);
-  snprintf(n.temp, sizeof n.temp, "%s.tmp", n.lock);
+  snprintf(n.lock, sizeof n.lock, ".%s" DEBUG_LOCK_SUFFIX, f.name);
+  snprintf(n.temp, sizeof n.temp, "%s" DEBUG_NEW_SUFFIX, n.lock);
   fault why;
   do {
     bool replace = false;
@@ -164,8 +166,9 @@ fault debug_take_turn(const found &f, patience *wait, fd_guard *lock,
   lock->reset(-1);
   if (!failed(why)) why = fault{reason::no_turn};
   if (why.why == reason::no_turn || is_stale(why)) return why;
-  name_in(detail, f.where, n.lock);
-  why.at = site::lock;
+  // The lock's reasons name it; a system call's failure there is lock_file's.
+  if (why.why == reason::system) why.why = reason::lock_file;
+  why.name = f.path;
   return why;
 }
 

@@ -9,17 +9,15 @@
 
 namespace debugcfg {
 
-// Takes this writer's turn on .<name>.lock beside the found file, by the
-// deadline, holding it open in *lock. A missing lock is made, empty, 0600,
-// with the file's owner and group, and appears at its name only so, on
-// every file system; one that an earlier owner of the file left, in a
-// folder only root and the file's owner can change, is replaced in its
-// turn. Whatever else stands
-// there is refused without being opened. Only a writer in its turn ever
-// removes a lock. Returns why not: reason::no_turn, a stale handle, or a
-// fault at site::lock with the lock file's path in detail.
-fault debug_take_turn(const found &f, patience *wait, fd_guard *lock,
-                      char (&detail)[kDetailSize]);
+// S3: takes this writer's turn on .<name>.lock beside the found file,
+// by the deadline, holding it open in *lock. A missing lock is made,
+// empty, 0600, with the file's owner and group, and appears at its name
+// only so, on every file system. One that an earlier owner of the file
+// left, in a folder only root and the file's owner can change, is replaced
+// in its turn. Whatever else stands there is refused without being opened.
+// Only a writer in its turn ever removes a lock. Returns why not:
+// reason::no_turn, a stale handle, or one of the lock file's reasons.
+fault debug_take_turn(const found &f, patience *wait, fd_guard *lock);
 
 }  // namespace debugcfg
 

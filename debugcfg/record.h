@@ -20,14 +20,6 @@ inline constexpr const char *kType1 = "sys:Type1";
 inline constexpr const char *kType2 = "sys:Type2";
 inline constexpr const char *kType3 = "sys:Type3";
 
-constexpr bool in_section(const char *entry) {
-  const char *s = kSection;
-  while (*s && *s == *entry) ++s, ++entry;
-  return !*s && *entry == ':';
-}
-static_assert(in_section(kPrinterName) && in_section(kDefaultName) && in_section(kType1) &&
-                  in_section(kType2) && in_section(kType3),
-              "every entry is in the tool's section");
 
 // Keeps the low 8 bits of v, read back as signed: 200 gives -56.
 int8_t narrow8(long v);

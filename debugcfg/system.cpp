@@ -1,8 +1,6 @@
 #include "system.h"
 
 #include <errno.h>
-#include <signal.h>
-#include <stdio.h>
 #include <string.h>
 #include <sys/statfs.h>
 #include <time.h>
@@ -54,7 +52,7 @@ int open_by_name(int dir, const char *name, int obj, int flags) {
 }
 
 // One try of debug_reopen.
-int reopen_once(int dir, const char *name, int obj, int flags, bool by_name) {
+int reopen_once(int dir, const char *name, int obj, int flags) {
   char proc[32];
   proc_name(obj, proc);
   int fd = openat(AT_FDCWD, proc, flags, 0);
@@ -66,7 +64,7 @@ int reopen_once(int dir, const char *name, int obj, int flags, bool by_name) {
     errno = ESTALE;
     return -1;
   }
-  return by_name ? open_by_name(dir, name, obj, flags) : -1;
+  return open_by_name(dir, name, obj, flags);
 }
 
 }  // namespace
@@ -78,6 +76,24 @@ void fd_guard::reset(int f) {
 
 bool same_text(const text_buf &a, const text_buf &b) {
   return a.len == b.len && (a.len == 0 || memcmp(a.data, b.data, a.len) == 0);
+}
+
+int read_upto(int fd, size_t limit, text_buf *buf) {
+  free(buf->data);
+  buf->data = static_cast<char *>(malloc(limit + 1));
+  buf->len = 0;
+  if (!buf->data) return -1;
+  for (ssize_t got = 1; got > 0 && buf->len <= limit; buf->len += static_cast<size_t>(got)) {
+    got = pread(fd, buf->data + buf->len, limit + 1 - buf->len, static_cast<off_t>(buf->len));
+    if (got < 0) return -1;
+  }
+  return 0;
+}
+
+int reads_back(int fd, const text_buf &text) {
+  text_buf back;
+  if (read_upto(fd, text.len, &back) != 0) return -1;
+  return same_text(back, text) ? 0 : 1;
 }
 
 bool patience::step() {
@@ -105,24 +121,18 @@ void proc_name(int fd, char (&name)[32]) {
   // By hand: every read makes this name, and printf's machinery costs a
   // command more than the rest of its start-up work of its own.
   constexpr char kDir[] = "/proc/self/fd/";
-  char digits[12];
-  size_t n = 0;
-  for (auto v = static_cast<unsigned>(fd); n == 0 || v > 0; v /= 10)
-    digits[n++] = static_cast<char>('0' + v % 10);
   memcpy(name, kDir, sizeof kDir - 1);
-  for (size_t i = 0; i < n; ++i) name[sizeof kDir - 1 + i] = digits[n - 1 - i];
-  name[sizeof kDir - 1 + n] = '\0';
+  char *end = name + sizeof kDir;  // past the last digit
+  for (auto v = static_cast<unsigned>(fd); v >= 10; v /= 10) ++end;
+  *end = '\0';
+  for (auto v = static_cast<unsigned>(fd); end > name + sizeof kDir - 1; v /= 10)
+    *--end = static_cast<char>('0' + v % 10);
 }
 
-void name_in(char (&detail)[kDetailSize], const char *where, const char *name) {
-  snprintf(detail, sizeof detail, "%s/%s", where, name);
-}
-
-int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, patience *wait,
-                 fault *why) {
+int debug_reopen(int dir, const char *name, int obj, int flags, patience *wait, fault *why) {
   int fd = -1;
   flags |= O_NONBLOCK | O_CLOEXEC;
-  while ((fd = reopen_once(dir, name, obj, flags, by_name)) < 0 && errno == EWOULDBLOCK)
+  while ((fd = reopen_once(dir, name, obj, flags)) < 0 && errno == EWOULDBLOCK)
     if (!wait->step()) {
       *why = {reason::leased};
       return -1;
@@ -139,9 +149,6 @@ int debug_lease(int in) {
   if (fstatfs(in, &fs) != 0) return 0;
   for (unsigned magic : kRemoteMagic)
     if (static_cast<unsigned>(fs.f_type) == magic) return 0;
-  // A lease broken while it is held says so in the lease alone: the
-  // signal the kernel sends then would end the process.
-  signal(SIGIO, SIG_IGN);
   if (lease(in, F_SETLEASE, F_RDLCK) == 0) return 1;
   return errno == EAGAIN ? -1 : 0;
 }

@@ -22,6 +22,12 @@
 
 #include "reason.h"
 
+// How long a command waits, all told, in seconds; in the words of its
+// messages too.
+#define DEBUG_PATIENCE_SECONDS 30
+#define DEBUG_TEXT(x) DEBUG_TEXT_OF(x)
+#define DEBUG_TEXT_OF(x) #x
+
 // A small helper with a stack object of its own (a struct stat, a fault
 // filled by a call): a copy at each of its few calls costs the device fewer
 // bytes than a function of its own, with its stack canary.
@@ -31,9 +37,8 @@ namespace debugcfg {
 
 // Closes a descriptor when it goes out of scope.
 struct fd_guard {
-  int fd = -1;
-  fd_guard() = default;
-  explicit fd_guard(int f) : fd(f) {}
+  int fd;
+  explicit fd_guard(int f = -1) : fd(f) {}
   ~fd_guard() { reset(-1); }
   fd_guard(const fd_guard &) = delete;
   fd_guard &operator=(const fd_guard &) = delete;
@@ -58,6 +63,15 @@ struct text_buf {
 // True when a and b hold the same bytes.
 bool same_text(const text_buf &a, const text_buf &b);
 
+// Reads what fd holds from its start, up to limit + 1 bytes: more than
+// limit says the file grew. Every read of the file is a pread, which leaves
+// alone the offset that a stream handed to iniparser shares.
+int read_upto(int fd, size_t limit, text_buf *buf);
+
+// 0 when what fd holds is exactly text, 1 when it is not, -1 (errno set)
+// when it can't be read.
+int reads_back(int fd, const text_buf &text);
+
 // fstat() as fstatat() with AT_EMPTY_PATH, which takes an O_PATH descriptor
 // from Linux 2.6.39 on, whatever the C library makes of fstat().
 inline int stat_fd(int fd, struct stat *st) { return fstatat(fd, "", st, AT_EMPTY_PATH); }
@@ -67,9 +81,7 @@ inline bool same_file(const struct stat &a, const struct stat &b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-// How long a command waits, all told: for its turn, for another process's
-// lease or writing, for handles that keep going stale.
-constexpr int kPatienceSeconds = 30;
+constexpr int kPatienceSeconds = DEBUG_PATIENCE_SECONDS;
 
 // How long a file that another process holds open for writing must look
 // the same, watched, before it is taken as not being written: a pause that
@@ -127,18 +139,14 @@ bool debug_only_root_and(int dir, uid_t uid);
 // The name under which /proc opens again what fd holds.
 void proc_name(int fd, char (&name)[32]);
 
-// Puts "where/name" in detail: the path a message names.
-void name_in(char (&detail)[kDetailSize], const char *where, const char *name);
-
 // Opens again, with flags, what the O_PATH descriptor obj holds, which is
 // name in the folder open at dir: through /proc or, where /proc is not
-// mounted and by_name, by that name if only root or this account can
-// change the folder and it still names obj. Never blocks: while another
-// process's lease holds the file, it tries again each step until the
-// deadline. Returns the descriptor, or -1 with *why set (reason::no_proc
-// where neither can be done, reason::leased).
-int debug_reopen(int dir, const char *name, int obj, int flags, bool by_name, patience *wait,
-                 fault *why);
+// mounted, by that name if only root or this account can change the folder
+// and it still names obj. Never blocks: while another process's lease
+// holds the file, it tries again each step until the deadline. Returns the
+// descriptor, or -1 with *why set (reason::no_proc where neither can be
+// done, reason::leased).
+int debug_reopen(int dir, const char *name, int obj, int flags, patience *wait, fault *why);
 
 // Gives what was just made at fd the owner and group of `as`, open to no
 // other account: mode `closed` (owner bits only), which also masks an ACL a
@@ -156,7 +164,8 @@ DEBUG_INLINE int give_owner(int fd, const struct stat &as, mode_t closed) {
 
 // Takes a read lease on the file open for reading at in, so that any open
 // of it for writing waits until this process gives the lease up (closes
-// in), and breaks the lease meanwhile (debug_still_leased). Returns 1
+// in), and breaks the lease meanwhile (debug_still_leased). A broken lease
+// says so in the lease alone: the write command ignores SIGIO. Returns 1
 // once leased; -1 where another process holds the file open for writing;
 // 0 where leases say nothing of other machines' processes (NFS, SMB) or
 // are refused.

@@ -1,5 +1,6 @@
 #include "walk.h"
 
+#include <assert.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <string.h>
@@ -13,9 +14,9 @@ constexpr int kMaxLinks = 40;
 
 // Where a walk stands: the path left to follow (in one buffer while a
 // link's text and what follows it go into the other), the folder the next
-// name is looked up in, the length of that folder's path in where, who
-// leads there (the folder's owner, or the last link's), and how many links
-// it followed.
+// name is looked up in, the length of that folder's path in found::path,
+// who leads there (the folder's owner, or the last link's), and how many
+// links it followed.
 struct walk_state {
   char todo[2][PATH_MAX];
   int cur = 0;
@@ -26,10 +27,6 @@ struct walk_state {
   int links = 0;
 };
 
-// A folder or link may lead only to what its owner owns, unless root owns
-// it: another account could otherwise point root's write at root's files.
-bool unsafe(uid_t lead, uid_t to) { return lead != 0 && lead != to; }
-
 // Goes back to "/". Who leads there stays who led the walk there: an
 // absolute link of an account other than root's leads only to its own.
 DEBUG_INLINE fault start_at_root(walk_state *w) {
@@ -39,9 +36,9 @@ DEBUG_INLINE fault start_at_root(walk_state *w) {
   return {};
 }
 
-// Takes the next name off the path left into name. Empty names and "."
-// are no steps, as for the kernel; a path that ends in "/" or "/." names
-// the folder reached, as its ".".
+// F2: takes the next name off the path left into name. Empty names
+// and "." are no steps, as for the kernel; a path that ends in "/" or "/."
+// names the folder reached, as its ".".
 fault next_name(walk_state *w, char (&name)[NAME_MAX + 1]) {
   const char *p = w->left;
   while (*p == '/' || (p[0] == '.' && (p[1] == '/' || p[1] == '\0'))) ++p;
@@ -70,23 +67,26 @@ fault follow(walk_state *w, int fd) {
   return *link == '/' ? start_at_root(w) : fault{};
 }
 
-// Goes into the folder open at fd, reached as name; where follows it, for
-// messages only, as far as it fits.
-void enter(walk_state *w, int fd, const char *name, char (&where)[PATH_MAX]) {
-  w->here.reset(fd);
+// Adds name to the path taken, as the walk goes into it; for messages
+// only, as far as it fits.
+void add_name(walk_state *w, const char *name, char (&path)[PATH_MAX]) {
   size_t n = strlen(name);
   if (strcmp(name, "..") == 0) {
-    while (w->at > 0 && where[--w->at] != '/') {}
-  } else if (w->at + n + 1 < sizeof where) {
-    where[w->at] = '/';
-    memcpy(where + w->at + 1, name, n);
+    while (w->at > 0 && path[--w->at] != '/') {}
+  } else if (w->at + n + 1 < sizeof path) {
+    path[w->at] = '/';
+    memcpy(path + w->at + 1, name, n);
     w->at += n + 1;
   }
+  path[w->at] = '\0';
 }
 
 }  // namespace
 
+// F1: one name at a time from "/", each folder held open.
 fault debug_walk(const char *path, found *out) {
+  assert(path[0] == '/');
+  if (path[0] != '/') return with_errno(EINVAL);
   walk_state w;
   size_t len = strlen(path);
   if (len >= PATH_MAX) return with_errno(ENAMETOOLONG);
@@ -101,12 +101,15 @@ fault debug_walk(const char *path, found *out) {
     if (failed(why = next_name(&w, out->name))) return why;
     fd_guard next(openat(w.here.fd, out->name, O_PATH | O_NOFOLLOW | O_CLOEXEC));
     if (next.fd < 0 || stat_fd(next.fd, &st) != 0) return from_errno();
-    if (unsafe(w.lead, st.st_uid)) return {reason::unsafe_path};
+    // F3: a folder or link may lead only to what its owner owns,
+    // unless root owns it: another account could otherwise point root's
+    // write at root's files.
+    if (w.lead != 0 && w.lead != st.st_uid) return {reason::unsafe_path};
     w.lead = st.st_uid;
     if (S_ISLNK(st.st_mode)) {
       if (failed(why = follow(&w, next.fd))) return why;
     } else if (*w.left == '\0') {
-      out->where[w.at] = '\0';
+      add_name(&w, out->name, out->path);
       out->dir.reset(w.here.release());
       out->obj.reset(next.release());
       out->st = st;
@@ -114,7 +117,8 @@ fault debug_walk(const char *path, found *out) {
     } else if (!S_ISDIR(st.st_mode)) {
       return with_errno(ENOTDIR);
     } else {
-      enter(&w, next.release(), out->name, out->where);
+      w.here.reset(next.release());
+      add_name(&w, out->name, out->path);
     }
   }
 }

@@ -54,7 +54,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   size_t len = 0;
   FILE *saved = stdout;
   stdout = open_memstream(&out, &len);
-  int rc = debugcfg::debug_read_file(path);
+  debugcfg::patience wait;
+  int rc = debugcfg::debug_report(path, &wait);
   fclose(stdout);
   stdout = saved;
   debugconfig = nullptr;

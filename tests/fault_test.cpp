@@ -43,7 +43,7 @@ std::vector<std::string> around(const std::string &script, std::vector<std::stri
 }
 
 // Runs the tool while account 1000 (with setpriv's options `who`) watches
-// /quarn_etc and tries to open each new .tmp file with open()'s flags
+// /quarn_etc and tries to open each new file with open()'s flags
 // until it is gone, printing "peeked" if it could; setup runs first. The
 // tool pauses as it first lists the old file's attributes.
 std::vector<std::string> peek(const std::string &setup, const std::string &who, int flags) {
@@ -55,7 +55,7 @@ while True:
     e = os.read(i, 4096)
     while e:
         l = int.from_bytes(e[12:16], "little"); n = e[16:16 + l].rstrip(b"\0"); e = e[16 + l:]
-        while n.endswith(b".tmp"):
+        while n.endswith(b")" DEBUG_NEW_SUFFIX R"("):
             try: os.open(b"/quarn_etc/" + n, int(sys.argv[1])); print("peeked", flush=True); os._exit(0)
             except PermissionError: pass
             except FileNotFoundError: break
@@ -131,22 +131,22 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
     const char *out = nullptr;  // all of stdout, where no report follows
   } cases[] = {
       {"fsync fails", strace({"-e", "inject=fsync:error=EIO"}), false,
-       "save config file failed: new file /quarn_etc/.debug.cfg.tmp: Input/output error", false, ""},
+       "save config file failed: new file /quarn_etc/" NEW_OF_CFG ": Input/output error", false, ""},
       {"rename fails", strace({"-e", "inject=rename,renameat,renameat2:error=EIO"}), false,
        "save config file failed: Input/output error", false, ""},
       {"disk full", strace({"-e", "inject=pwrite64:error=ENOSPC:when=1"}), false,
-       "save config file failed: new file /quarn_etc/.debug.cfg.tmp: No space left on device", false,
+       "save config file failed: new file /quarn_etc/" NEW_OF_CFG ": No space left on device", false,
        ""},
       {"short write", strace({"-e", "inject=pwrite64:retval=3:when=1"}), false,
        "save config file failed: written text does not read back", false, ""},
       {"read-only filesystem", {}, true,
-       "save config file failed: lock file /quarn_etc/.debug.cfg.lock: Read-only file system", false, ""},
+       "save config file failed: lock file /quarn_etc/" LOCK_OF_CFG ": Read-only file system", false, ""},
       {"file-size limit", around("ulimit -f 0; exec \"$@\""), false,
-       "save config file failed: new file /quarn_etc/.debug.cfg.tmp: File too large", false, ""},
+       "save config file failed: new file /quarn_etc/" NEW_OF_CFG ": File too large", false, ""},
       {"file-size limit within the new text", around("exec prlimit --fsize=100 \"$@\""), false,
-       "save config file failed: new file /quarn_etc/.debug.cfg.tmp: File too large", false, ""},
+       "save config file failed: new file /quarn_etc/" NEW_OF_CFG ": File too large", false, ""},
       {"folder append-only", around("chattr +a /quarn_etc && { \"$@\"; chattr -a /quarn_etc; "
-                                    "[ ! -e /quarn_etc/.debug.cfg.lock ] || echo lock made; }"),
+                                    "[ ! -e /quarn_etc/" LOCK_OF_CFG " ] || echo lock made; }"),
        false, "save config file failed: folder is immutable or append-only", false, ""},
       {"read-only, the file holding the value already",
        around("sed -i 's/Type1 = 2/Type1 = 5/' /quarn_etc/debug.cfg && "
@@ -159,7 +159,7 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
       {"a file system that keeps no modes and refuses chmod and chown", {}, false, "", true, "",
        "mkdir real fs && bindfs -p 0755 --chmod-deny --chown-deny real fs"},
       {"lock held past the wait, SIGALRM blocked, 10 ms timer slack (the clock runs 30 times fast)",
-       around("(umask 077; flock /quarn_etc/.debug.cfg.lock sleep 4) >/dev/null & sleep 1; "
+       around("(umask 077; flock /quarn_etc/" LOCK_OF_CFG " sleep 4) >/dev/null & sleep 1; "
               "ASAN_OPTIONS=verify_asan_link_order=0 exec timeout 3 perl -MPOSIX -e "
               "'sigprocmask(SIG_BLOCK, POSIX::SigSet->new(SIGALRM)); alarm 1; "
               "syscall(157, 29, 10000000, 0, 0, 0); exec @ARGV' faketime -f '+0 x30' \"$@\""),
@@ -244,7 +244,7 @@ TEST(Faults, StoreTellsWhatHappenedAndKeepsTheFileWhole) {
        false, "", false, "", nullptr, "save config file failed: waited 30 s for another process's "
        "lease\r\nopen config file failed!"},
       {"a new file an earlier owner's write left",
-       around("touch /quarn_etc/.debug.cfg.tmp && chown 1000 /quarn_etc/.debug.cfg.tmp && exec \"$@\""),
+       around("touch /quarn_etc/" NEW_OF_CFG " && chown 1000 /quarn_etc/" NEW_OF_CFG " && exec \"$@\""),
        false, "", true, ""},
       {"same-size change in place within the file's last second",
        around("t=$(date +%s); while [ \"$(date +%s)\" = $t ]; do :; done; sleep 0.1;"
@@ -426,8 +426,8 @@ TEST(Concurrency, WritersTakeTurnsAndReadersNeverSeeATornFile) {
       {"writers and readers", "true", 120, 0, 40, {}, {}},
       {"the file's owner, who can't give a lock the file's group, among root writers",
        link + "chown -R 1000 data && chgrp 2000 data/debug.cfg", 30, 10, 0, {},
-       {"save config file failed: lock file /quarn_etc/data/.debug.cfg.lock: Operation not "
-        "permitted\r\n", "save config file failed: new file /quarn_etc/data/.debug.cfg.tmp: "
+       {"save config file failed: lock file /quarn_etc/data/" LOCK_OF_CFG ": Operation not "
+        "permitted\r\n", "save config file failed: new file /quarn_etc/data/" NEW_OF_CFG ": "
         "Operation not permitted\r\n"}},
       {"the first lock of a service account's file, in a folder its group may write",
        link + "chown 1000 data/debug.cfg && chgrp 1000 data && chmod 775 data", 20, 0, 0,

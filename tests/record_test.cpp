@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "load.h"
+#include "view.h"
 #include "testutil.h"
 
 namespace {

@@ -11,11 +11,11 @@
 #include <string>
 
 #include "commands.h"
+#include "new_file.h"
+#include "record.h"
 #include "testutil.h"
 
 namespace {
-
-using debugcfg::debug_store_type1;
 
 struct stored {
   int rc;
@@ -24,12 +24,12 @@ struct stored {
 
 stored store(const std::string &path, int8_t value) {
   debugcfg::fault why;
-  char detail[debugcfg::kDetailSize] = "";
   debugcfg::patience wait;
   debugcfg::view unread;
-  int rc = debug_store_type1(path.c_str(), &unread, value, &wait, &why, detail);
-  char words[2 * debugcfg::kDetailSize];
-  debugcfg::debug_fault_text(why, detail, words, sizeof words);
+  std::string text = std::to_string(value);
+  int rc = debugcfg::debug_store(path.c_str(), &unread, debugcfg::kType1, text.c_str(), &wait, &why);
+  char words[debugcfg::kFaultText];
+  debugcfg::debug_fault_text(why, words);
   return {rc, words};
 }
 
@@ -74,7 +74,7 @@ TEST(Store, KeepsLinkOwnerGroupModeAttributesAndRemovesLeftovers) {
     testutil::write_file(s.path("real.cfg"), "[sys]\nType1=1\n", 0640);
     ASSERT_EQ(chown(s.path("real.cfg").c_str(), c.uid, c.gid), 0);
     ASSERT_EQ(symlink("real.cfg", s.path("debug.cfg").c_str()), 0);
-    testutil::write_file(s.path(".real.cfg.tmp"), "left by a crash");
+    testutil::write_file(s.path(".real.cfg" DEBUG_NEW_SUFFIX), "left by a crash");
     ASSERT_EQ(system(("cd " + s.dir + "; " + c.attrs).c_str()), 0);
     std::string attrs = xattrs(s.path("real.cfg"));
     struct stat st;
@@ -91,8 +91,8 @@ TEST(Store, KeepsLinkOwnerGroupModeAttributesAndRemovesLeftovers) {
     EXPECT_EQ(st.st_uid, c.uid);
     EXPECT_EQ(st.st_gid, c.gid);
     EXPECT_EQ(testutil::read_file(s.path("real.cfg")), "[sys]\nType1=7\n");
-    EXPECT_NE(access(s.path(".real.cfg.tmp").c_str(), F_OK), 0);
-    ASSERT_EQ(stat(s.path(".real.cfg.lock").c_str(), &st), 0);
+    EXPECT_NE(access(s.path(".real.cfg" DEBUG_NEW_SUFFIX).c_str(), F_OK), 0);
+    ASSERT_EQ(stat(s.path(".real.cfg" DEBUG_LOCK_SUFFIX).c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_EQ(st.st_uid, c.uid);
     EXPECT_EQ(st.st_size, 0);
@@ -122,7 +122,7 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
       {"text iniparser cannot load", "debug.cfg", "debug.cfg", "[sys]\nType1\n",
        "file does not load"},
       {"a link to root's file planted as the lock file", "other.cfg", "other.cfg",
-       "[sys]\nType1 = 1\n", "unsafe lock file %s/.other.cfg.lock: a symbolic link"},
+       "[sys]\nType1 = 1\n", "unsafe lock file %s/.other.cfg" DEBUG_LOCK_SUFFIX ": a symbolic link"},
       {"another account's link to root's file", "data/debug.cfg", "victim/smb.conf",
        "[sys]\nType1 = 1\n", "unsafe link or folder on the path"},
       {"a daemon's own hard link to the file", "debug.cfg", "debug.cfg", "[sys]\nType1 = 1\n",
@@ -134,10 +134,10 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
     // Account 1000's folder, with its link to a file of root's beside a
     // file that looks like a temporary one.
     ASSERT_EQ(mkdir(s.path("victim").c_str(), 0700), 0);
-    testutil::write_file(s.path("victim/.smb.conf.tmp"), "root's");
+    testutil::write_file(s.path("victim/.smb.conf" DEBUG_NEW_SUFFIX), "root's");
     ASSERT_EQ(mkdir(s.path("data").c_str(), 0755), 0);
     ASSERT_EQ(symlink("../victim/smb.conf", s.path("data/debug.cfg").c_str()), 0);
-    ASSERT_EQ(symlink("victim/.smb.conf.tmp", s.path(".other.cfg.lock").c_str()), 0);
+    ASSERT_EQ(symlink("victim/.smb.conf" DEBUG_NEW_SUFFIX, s.path(".other.cfg" DEBUG_LOCK_SUFFIX).c_str()), 0);
     ASSERT_EQ(chown(s.path("data").c_str(), 1000, 1000), 0);
     ASSERT_EQ(lchown(s.path("data/debug.cfg").c_str(), 1000, 1000), 0);
     if (c.real)
@@ -155,8 +155,8 @@ TEST(Store, RefusesAndLeavesTheFileAsItWas) {
     if (c.real) {
       EXPECT_EQ(testutil::read_file(s.path(c.real)), c.text);
     }
-    EXPECT_NE(access(s.path(".debug.cfg.tmp").c_str(), F_OK), 0);
-    EXPECT_EQ(testutil::read_file(s.path("victim/.smb.conf.tmp")), "root's");
+    EXPECT_NE(access(s.path(NEW_OF_CFG).c_str(), F_OK), 0);
+    EXPECT_EQ(testutil::read_file(s.path("victim/.smb.conf" DEBUG_NEW_SUFFIX)), "root's");
   }
 }
 
@@ -170,14 +170,14 @@ TEST(Store, TakesItsTurnOnlyOnALockFileOfItsOwn) {
     uid_t lock_owner;   // after the store
   } cases[] = {
       {"root's file renamed to the lock's name by the folder's owner",
-       "printf secret > data/.debug.cfg.lock", "unsafe lock file %s/data/.debug.cfg.lock: not empty", 0},
+       "printf secret > data/" LOCK_OF_CFG, "unsafe lock file %s/data/" LOCK_OF_CFG ": not empty", 0},
       {"an earlier owner's lock, in a folder only root and the owner can change",
-       "touch data/.debug.cfg.lock && chown 2000 data/.debug.cfg.lock", "", 1000},
+       "touch data/" LOCK_OF_CFG " && chown 2000 data/" LOCK_OF_CFG, "", 1000},
       {"an earlier owner's lock, in a folder its group may write",
-       "touch data/.debug.cfg.lock && chown 2000 data/.debug.cfg.lock && chmod 775 data",
-       "unsafe lock file %s/data/.debug.cfg.lock: owned by account 2000", 2000},
-      {"a socket", "python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('data/.debug.cfg.lock')\"",
-       "unsafe lock file %s/data/.debug.cfg.lock: not a regular file", 0},
+       "touch data/" LOCK_OF_CFG " && chown 2000 data/" LOCK_OF_CFG " && chmod 775 data",
+       "unsafe lock file %s/data/" LOCK_OF_CFG ": owned by account 2000", 2000},
+      {"a socket", "python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('data/" LOCK_OF_CFG "')\"",
+       "unsafe lock file %s/data/" LOCK_OF_CFG ": not a regular file", 0},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
@@ -191,7 +191,7 @@ TEST(Store, TakesItsTurnOnlyOnALockFileOfItsOwn) {
     EXPECT_EQ(r.why, why);
     EXPECT_EQ(testutil::read_file(s.path("data/debug.cfg")), why.empty() ? "[sys]\nType1 = 7\n" : "[sys]\nType1 = 1\n");
     struct stat st;
-    ASSERT_EQ(lstat(s.path("data/.debug.cfg.lock").c_str(), &st), 0);
+    ASSERT_EQ(lstat(s.path("data/" LOCK_OF_CFG).c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, c.lock_owner);
   }
 }
@@ -206,6 +206,16 @@ TEST(Store, WaitsEndAtTheDeadline) {
   uint32_t took = debugcfg::monotonic_ms() - start;
   EXPECT_GE(took, 55u);
   EXPECT_LE(took, 65u);
+}
+
+// A relative path, or a new file committed before it was made, stops an
+// unoptimised build and fails the others.
+TEST(Store, MisuseFailsLoudly) {
+  debugcfg::found f;
+  EXPECT_DEBUG_DEATH(EXPECT_EQ(debugcfg::debug_walk("quarn_etc/debug.cfg", &f).err, EINVAL), "");
+  debugcfg::new_file n;
+  bool placed = false;
+  EXPECT_DEBUG_DEATH(EXPECT_EQ(debugcfg::new_file_commit(&n, &placed).err, EBADF), "");
 }
 
 TEST(Store, NeverCreatesAMissingFile) {

@@ -46,7 +46,7 @@ std::vector<std::string> list_dir(const std::string &dir) {
   if (DIR *d = opendir(dir.c_str())) {
     while (struct dirent *e = readdir(d))
       if (strcmp(e->d_name, ".") != 0 && strcmp(e->d_name, "..") != 0 &&
-          strcmp(e->d_name, ".debug.cfg.lock") != 0)
+          strcmp(e->d_name, LOCK_OF_CFG) != 0)
         names.push_back(e->d_name);
     closedir(d);
   }

@@ -6,6 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "debug_config.h"
+
+// What a write keeps beside debug.cfg: the lock file and the new file.
+#define LOCK_OF_CFG ".debug.cfg" DEBUG_LOCK_SUFFIX
+#define NEW_OF_CFG ".debug.cfg" DEBUG_NEW_SUFFIX
+
 namespace testutil {
 
 // A fresh folder under /tmp, removed with everything in it.
@@ -19,7 +25,7 @@ struct scratch {
 std::string read_file(const std::string &path);
 bool exists(const std::string &path);
 // The names in a folder, sorted, without "." and "..", nor the writers'
-// lasting lock file .debug.cfg.lock.
+// lasting lock file (LOCK_OF_CFG).
 std::vector<std::string> list_dir(const std::string &dir);
 void write_file(const std::string &path, const std::string &text, int mode = 0644);
 

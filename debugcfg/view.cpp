@@ -1,12 +1,9 @@
-#include "load.h"
+#include "view.h"
 
 #include <errno.h>
 #include <stdio.h>
-#include <string.h>
 
 #include <utility>
-
-#include "record.h"
 
 namespace debugcfg {
 
@@ -15,30 +12,21 @@ namespace {
 // NOLINTNEXTLINE(cert-dcl50-cpp): iniparser's callback is printf-shaped.
 int say_nothing(const char * /*format*/, ...) { return 0; }
 
-// One look: as debug_load_file, which looks again where it says so.
-int load_once(const char *path, bool for_store, patience *wait, view *v, fault *why) {
-  fault walked = debug_walk(path, &v->f);
-  if (failed(walked)) {
-    if (walked.why == reason::unsafe_path || is_stale(walked)) *why = walked;
-    return -1;
-  }
-  if (!S_ISREG(v->f.st.st_mode)) {
-    *why = {reason::not_regular};
-    return 0;
-  }
-  fault failure = read_view(v, for_store, path, wait);
-  if (failure.why == reason::none || (failure.why == reason::system && !is_stale(failure)))
-    return 0;
-  *why = failure;
-  return -1;
+// The names of the extended attributes of the file open at fd, in *names;
+// a file system that has none has none here.
+int list_attrs(int fd, text_buf *names) {
+  constexpr size_t kMost = 65536;  // the kernel's bound on a list
+  free(names->data);
+  names->data = static_cast<char *>(malloc(kMost));
+  ssize_t n = names->data ? syscall(SYS_flistxattr, fd, names->data, kMost) : -1;
+  names->len = n > 0 ? static_cast<size_t>(n) : 0;
+  return n >= 0 || errno == ENOTSUP ? 0 : -1;
 }
 
-bool look_again(fault f) { return is_stale(f) || f.why == reason::changed; }
-
-// Reads the file open at v->in whole for a store, watched (read_view).
+// S1, S4: reads the file open at v->in whole for a store, watched
+// (read_view).
 // Whether another process is writing it is judged only by what the watch
-// sees change, never by the file's times against the clock: a device's
-// clock may stand at 1970 or be stepped either way.
+// sees change, never by the file's times against the clock.
 fault read_watched(view *v, patience *wait) {
   for (text_buf now;;) {
     int lease = debug_lease(v->in.fd);
@@ -59,19 +47,16 @@ fault read_watched(view *v, patience *wait) {
 
 }  // namespace
 
-quiet_iniparser::quiet_iniparser() { iniparser_set_error_callback(say_nothing); }
-quiet_iniparser::~quiet_iniparser() { iniparser_set_error_callback(nullptr); }
+void quiet_iniparser(bool quiet) { iniparser_set_error_callback(quiet ? say_nothing : nullptr); }
 
 #if DEBUG_INIPARSER_LOAD_FILE
 dictionary *debug_load(int fd, int /*dir*/, const char * /*name*/, bool /*by_name*/,
                        const char *shown, fault *why) {
   // The stream starts at offset 0, which no read of the tool's moves.
-  int own = dup(fd);
-  FILE *in = own >= 0 ? fdopen(own, "r") : nullptr;
-  if (!in) {
-    if (own >= 0) close(own);
-    return nullptr;
-  }
+  fd_guard own(dup(fd));
+  FILE *in = own.fd >= 0 ? fdopen(own.fd, "r") : nullptr;
+  if (!in) return nullptr;
+  own.release();  // the stream's now
   dictionary *d = iniparser_load_file(in, shown);
   // iniparser takes a read that fails for the end of the file: what it
   // read is not the file.
@@ -111,52 +96,38 @@ dictionary *debug_load(int fd, int dir, const char *name, bool by_name, const ch
 }
 #endif
 
-int read_upto(int fd, size_t limit, text_buf *buf) {
-  free(buf->data);
-  buf->data = static_cast<char *>(malloc(limit + 1));
-  buf->len = 0;
-  if (!buf->data) return -1;
-  for (ssize_t got = 1; got > 0 && buf->len <= limit; buf->len += static_cast<size_t>(got)) {
-    got = pread(fd, buf->data + buf->len, limit + 1 - buf->len, static_cast<off_t>(buf->len));
-    if (got < 0) return -1;
-  }
-  return 0;
-}
-
-int reads_back(int fd, const text_buf &text) {
-  text_buf back;
-  if (read_upto(fd, text.len, &back) != 0) return -1;
-  return same_text(back, text) ? 0 : 1;
-}
-
 fault read_view(view *v, bool for_store, const char *shown, patience *wait) {
   const found &f = v->f;
   fault why;
-  // No lease of this process's is held while it waits to open the file.
+  // F5. No lease of this process's is held while it waits to open the file.
   v->in.reset(-1);
-  v->in.reset(debug_reopen(f.dir.fd, f.name, f.obj.fd, O_RDONLY, true, wait, &why));
+  v->in.reset(debug_reopen(f.dir.fd, f.name, f.obj.fd, O_RDONLY, wait, &why));
   if (v->in.fd < 0) return why;
-  if (for_store && failed(why = read_watched(v, wait))) return why;
+  if (for_store && (failed(why = read_watched(v, wait)) || list_attrs(v->in.fd, &v->attrs) != 0))
+    return failed(why) ? why : from_errno();
   v->dict.reset(debug_load(v->in.fd, f.dir.fd, f.name, true, shown, &why));
-  const char *read = for_store ? entry_text(v->dict.d, kType1) : nullptr;
-  size_t n = read ? strlen(read) : 0;
-  if (n >= sizeof v->type1) n = 0;
-  if (n) memcpy(v->type1, read, n);
-  v->type1[n] = '\0';
   return why;
 }
 
-int debug_load_file(const char *path, bool for_store, patience *wait, view *v, fault *why) {
-  // Another NFS client replacing the file leaves this one's handles stale:
-  // a reason to look again from the path, not a failure; so is a file that
-  // grew as it was read, for a store.
-  int rc = 0;
-  while ((rc = load_once(path, for_store, wait, v, why)) != 0 && look_again(*why)) {
-    v->in.reset(-1);  // nor while it waits to look again
-    if (!wait->step()) break;
-    *why = {};
-  }
-  return rc;
+int debug_find_and_read(const char *path, bool for_store, patience *wait, view *v, fault *why) {
+  // F6: another NFS client replacing the file leaves this one's handles
+  // stale: a reason to look again from the path, not a failure; so is a
+  // file that grew as it was read, for a store. No lease is held while it
+  // waits.
+  do {
+    *why = debug_walk(path, &v->f);
+    if (failed(*why)) continue;
+    if (!S_ISREG(v->f.st.st_mode)) {  // F4
+      *why = {reason::not_regular};
+      return 0;
+    }
+    // One that can't be read reads as one that does not load.
+    *why = read_view(v, for_store, path, wait);
+    if (why->why == reason::system && !is_stale(*why)) *why = {};
+    if (!failed(*why)) return 0;
+    v->in.reset(-1);
+  } while ((is_stale(*why) || why->why == reason::changed) && wait->step());
+  return -1;
 }
 
 }  // namespace debugcfg
