@@ -22,45 +22,72 @@ include(CheckPIESupported)
 check_pie_supported(LANGUAGES C CXX)
 set(CMAKE_POSITION_INDEPENDENT_CODE ON)
 add_library(hardening INTERFACE)
-foreach(flag -fstack-protector-strong -fstack-clash-protection)
-  string(MAKE_C_IDENTIFIER "have${flag}" have)
-  check_c_compiler_flag(${flag} ${have})
+# Each flag is added only where a program that needs it links, not only
+# compiles: a C library may lack what a flag calls (uClibc-ng has no stack
+# protector unless built with one). What is left out is said, and why.
+function(hardening_check flag have why)
   if(${have})
     target_compile_options(hardening INTERFACE ${flag})
+  else()
+    message(STATUS "Hardening: ${flag} left out: ${why}")
   endif()
-endforeach()
-check_linker_flag(C -Wl,-z,relro have_relro)
-if(have_relro)
-  target_link_options(hardening INTERFACE -Wl,-z,relro)
-endif()
-# FORTIFY checks only optimised code; where the caller or the compiler
-# already sets a level, in either language, that level stands. 3 where the
-# C library takes it.
-include(CheckCXXSourceCompiles)
-set(CMAKE_REQUIRED_FLAGS -O2)
-set(probe "#include <stdio.h>
+endfunction()
+function(debug_hardening)
+  # A local array the stack protector guards, handed to another function.
+  set(CMAKE_REQUIRED_FLAGS -fstack-protector-strong)
+  check_c_source_compiles("int f(char *p) { return p[0]; }
+int main(int argc, char **argv) { char b[64]; b[0] = argv[0][argc]; return f(b); }"
+    have_stack_protector)
+  unset(CMAKE_REQUIRED_FLAGS)
+  hardening_check(-fstack-protector-strong have_stack_protector
+    "a program it guards does not link (the C library has no __stack_chk_fail)")
+  check_c_compiler_flag(-fstack-clash-protection have_stack_clash)
+  hardening_check(-fstack-clash-protection have_stack_clash "the compiler has it not")
+  check_linker_flag(C -Wl,-z,relro have_relro)
+  if(have_relro)
+    target_link_options(hardening INTERFACE -Wl,-z,relro)
+  else()
+    message(STATUS "Hardening: -z relro left out: the linker has it not")
+  endif()
+  # FORTIFY checks only optimised code; where the caller or the compiler
+  # already sets a level, in either language, that level stands. 3 where the
+  # C library takes it, else 2, where a program with a checked call links.
+  include(CheckCXXSourceCompiles)
+  set(CMAKE_REQUIRED_FLAGS -O2)
+  set(probe "#include <stdio.h>
 #ifdef _FORTIFY_SOURCE
 #error set
 #endif
 int main(void) { return 0; }")
-check_c_source_compiles("${probe}" fortify_unset_c)
-check_cxx_source_compiles("${probe}" fortify_unset_cxx)
-set(CMAKE_REQUIRED_DEFINITIONS -D_FORTIFY_SOURCE=3)
-check_c_source_compiles("#include <stdio.h>
+  check_c_source_compiles("${probe}" fortify_unset_c)
+  check_cxx_source_compiles("${probe}" fortify_unset_cxx)
+  set(checked "#include <string.h>
+char b[8];
+int main(int argc, char **argv) { memcpy(b, argv[0], (size_t)argc); return b[0]; }")
+  set(CMAKE_REQUIRED_DEFINITIONS -D_FORTIFY_SOURCE=3)
+  check_c_source_compiles("#include <stdio.h>
 #if !defined __USE_FORTIFY_LEVEL || __USE_FORTIFY_LEVEL < 3
 #error no level 3
 #endif
-int main(void) { return 0; }" fortify3)
-unset(CMAKE_REQUIRED_DEFINITIONS)
-unset(CMAKE_REQUIRED_FLAGS)
-if(fortify_unset_c AND fortify_unset_cxx)
-  if(fortify3)
-    set(fortify 3)
-  else()
-    set(fortify 2)
+${checked}" fortify3_links)
+  set(CMAKE_REQUIRED_DEFINITIONS -D_FORTIFY_SOURCE=2)
+  check_c_source_compiles("${checked}" fortify2_links)
+  unset(CMAKE_REQUIRED_DEFINITIONS)
+  unset(CMAKE_REQUIRED_FLAGS)
+  if(fortify_unset_c AND fortify_unset_cxx)
+    if(fortify3_links)
+      set(fortify 3)
+    elseif(fortify2_links)
+      set(fortify 2)
+    endif()
+    if(fortify)
+      target_compile_definitions(hardening INTERFACE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=${fortify}>)
+    else()
+      message(STATUS "Hardening: _FORTIFY_SOURCE left out: a program with a checked call does not link")
+    endif()
   endif()
-  target_compile_definitions(hardening INTERFACE $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=${fortify}>)
-endif()
+endfunction()
+debug_hardening()
 target_link_libraries(tool_flags INTERFACE hardening)
 
 include(CheckIPOSupported)
